@@ -1,0 +1,102 @@
+#include "SettingsKeys.h"
+#include "SettingsStore.h"
+#include "TestEnvironment.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+
+class SettingsStoreTest : public QObject {
+    Q_OBJECT
+
+public:
+    explicit SettingsStoreTest(TestEnvironment &environment) : m_environment(environment) {}
+
+private slots:
+    void init() {
+        // Start every case from an empty store on disk.
+        QFile::remove(SettingsStore().location());
+    }
+
+    void absentKeysAreAbsentNotEmpty() {
+        SettingsStore store;
+        QVERIFY(!store.text(SettingsKeys::server).has_value());
+        QVERIFY(!store.integer(SettingsKeys::port).has_value());
+
+        store.setText(SettingsKeys::server, QString());
+        QCOMPARE(store.text(SettingsKeys::server), std::optional<QString>(QString()));
+        QVERIFY(!store.text(SettingsKeys::username).has_value());
+    }
+
+    void valuesSurviveAFreshStoreAndKeepTheirText() {
+        const QString awkward = QStringLiteral("a, b \"c\" ; $HOME =x [y] ü\n2nd line");
+        {
+            SettingsStore store;
+            store.setText(SettingsKeys::networkService, awkward);
+            store.setInteger(SettingsKeys::port, -5);
+        }
+        SettingsStore reopened;
+        QCOMPARE(reopened.text(SettingsKeys::networkService), std::optional<QString>(awkward));
+        QCOMPARE(reopened.integer(SettingsKeys::port), std::optional<qint64>(-5));
+    }
+
+    void crossTypeReads() {
+        SettingsStore store;
+        store.setInteger(SettingsKeys::server, 42);
+        QCOMPARE(store.text(SettingsKeys::server), std::optional<QString>(QStringLiteral("42")));
+
+        const QList<QPair<QString, qint64>> portTexts = {
+            {QStringLiteral("8080"), 8080},   {QStringLiteral("-5"), -5},
+            {QStringLiteral("70000"), 70000}, {QStringLiteral(" 1080 "), 1080},
+            {QStringLiteral("abc"), 0},       {QStringLiteral(""), 0},
+            {QStringLiteral("12abc"), 0},
+        };
+        for (const auto &[text, expected] : portTexts) {
+            store.setText(SettingsKeys::port, text);
+            QCOMPARE(store.integer(SettingsKeys::port), std::optional<qint64>(expected));
+        }
+
+        // The same rules hold for what another writer left in the file.
+        {
+            QSettings file(store.location(), QSettings::IniFormat);
+            file.setValue(QStringLiteral("port"), QStringLiteral("2222"));
+            file.setValue(QStringLiteral("server"),
+                          QStringList{QStringLiteral("a"), QStringLiteral("b")});
+        }
+        SettingsStore reopened;
+        QCOMPARE(reopened.integer(SettingsKeys::port), std::optional<qint64>(2222));
+        QCOMPARE(reopened.text(SettingsKeys::server),
+                 std::optional<QString>(QStringLiteral("a,b")));
+    }
+
+    void everyWriteSignalsOnceAndIsOnDisk() {
+        SettingsStore store;
+        QSignalSpy changed(&store, &SettingsStore::changed);
+        store.setText(SettingsKeys::username, QStringLiteral("d"));
+        store.setText(SettingsKeys::username, QStringLiteral("de"));
+        store.setInteger(SettingsKeys::port, 1);
+        store.setText(SettingsKeys::username, QStringLiteral("de")); // same value still counts
+        QCOMPARE(changed.count(), 4);
+
+        const QByteArray onDisk = TestEnvironment::readFile(store.location());
+        QVERIFY2(onDisk.contains("username=de"), onDisk.constData());
+        QVERIFY2(onDisk.contains("port=1"), onDisk.constData());
+    }
+
+    void readingWritesNothing() {
+        SettingsStore store;
+        for (QLatin1String key : {SettingsKeys::username, SettingsKeys::server, SettingsKeys::port,
+                                  SettingsKeys::privateKey, SettingsKeys::privateKeyFile,
+                                  SettingsKeys::networkService}) {
+            store.text(key);
+            store.integer(key);
+        }
+        QVERIFY(!QFile::exists(store.location()));
+        QVERIFY(store.location().startsWith(m_environment.root()));
+    }
+
+private:
+    TestEnvironment &m_environment;
+};
+
+ZENTREL_TEST_MAIN(SettingsStoreTest, QCoreApplication)
+#include "tst_settingsstore.moc"
