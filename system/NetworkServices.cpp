@@ -1,0 +1,21 @@
+#include "NetworkServices.h"
+
+#include "ShellProcess.h"
+
+QStringList listingLines(const QByteArray &output) {
+    return QString::fromUtf8(output).trimmed().split(QLatin1Char('\n'));
+}
+
+namespace {
+QStringList runListing(const QString &pipeline) {
+    return listingLines(runShellCommand(pipeline)->readToEnd());
+}
+} // namespace
+
+QString defaultNetworkService() {
+    return runListing(defaultServicePipeline).constFirst();
+}
+
+QStringList listNetworkServices() {
+    return runListing(serviceListPipeline);
+}
