@@ -1,0 +1,33 @@
+#include "AppDelegate.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+
+namespace {
+// On Linux our own networksetup lives in the private helper directory; putting it first on
+// PATH lets the proxy command lines run unchanged. macOS has the system's own.
+void putHelperDirectoryOnPath() {
+#ifndef Q_OS_MACOS
+    const QString helperDirectory = QDir::cleanPath(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/" ZENTREL_HELPER_RELATIVE_DIR));
+    QByteArray path = QFile::encodeName(helperDirectory);
+    const QByteArray inherited = qgetenv("PATH");
+    if (!inherited.isEmpty())
+        path += ':' + inherited;
+    qputenv("PATH", path);
+#endif
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zentrel VPN"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    putHelperDirectoryOnPath();
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
+}
