@@ -1,0 +1,125 @@
+#include "desktopproxy.h"
+#include "tool.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace zentrel::networksetup {
+
+namespace {
+
+const char group[] = "Proxy Settings";
+const char absentMarker[] = "\x1f(absent)"; // kreadconfig's --default; no real value looks so
+
+class KdeProxy : public DesktopProxy {
+public:
+    KdeProxy(std::string readTool, std::string writeTool, std::string file)
+        : readTool_(std::move(readTool)), writeTool_(std::move(writeTool)), file_(std::move(file)) {
+    }
+
+    std::string id() const override { return "kde"; }
+    std::string label() const override { return "KDE proxy settings (" + file_ + ")"; }
+
+    bool read(SettingMap &current, std::string &error) override {
+        current.clear();
+        for (const char *key : {"ProxyType", "socksProxy", "httpProxy", "httpsProxy", "ftpProxy"}) {
+            ToolResult r = runTool({readTool_, "--file", file_, "--group", group, "--key", key,
+                                    "--default", absentMarker});
+            if (!r.started || r.exitStatus != 0) {
+                error = "cannot read " + std::string(key) + " with " + readTool_;
+                return false;
+            }
+            if (!r.output.empty() && r.output.back() == '\n')
+                r.output.pop_back();
+            current[key] = r.output == absentMarker ? SettingValue{} : SettingValue{true, r.output};
+        }
+        return true;
+    }
+
+    SettingMap socksSettings(const std::string &host, int port) const override {
+        // Emptied rather than deleted: a deleted key would let a system-wide default through.
+        return {
+            {"ProxyType", {true, "1"}}, // manual
+            {"socksProxy", {true, kdeProxyValue("socks", host, port)}},
+            {"httpProxy", {true, ""}},
+            {"httpsProxy", {true, ""}},
+            {"ftpProxy", {true, ""}},
+        };
+    }
+
+    bool write(const SettingMap &values, std::string &error) override {
+        for (const auto &[key, value] : values) {
+            std::vector<std::string> argv = {writeTool_, "--file", file_, "--group",
+                                             group,      "--key",  key};
+            if (value.present) {
+                argv.insert(argv.end(), {"--", value.value});
+            } else {
+                argv.push_back("--delete");
+            }
+            const ToolResult r = runTool(argv);
+            if (!r.started || r.exitStatus != 0) {
+                error = "cannot write " + key + " with " + writeTool_;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool finish(std::string &) override {
+        // Running KIO workers keep their configuration until told to reread it.
+        if (!hasSessionBus())
+            return true;
+        const std::string dbusSend = findOnPath("dbus-send");
+        if (dbusSend.empty())
+            return true;
+        const ToolResult r =
+            runTool({dbusSend, "--session", "--type=signal", "/KIO/Scheduler",
+                     "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
+        if (!r.started || r.exitStatus != 0)
+            std::fprintf(stderr, "networksetup: warning: could not tell running KDE programs "
+                                 "to reload the proxy settings; they see them after a restart\n");
+        return true;
+    }
+
+private:
+    std::string readTool_;
+    std::string writeTool_;
+    std::string file_;
+
+    static bool hasSessionBus() {
+        if (const char *address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address)
+            return true;
+        const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+        struct stat st;
+        return runtime && *runtime && stat((std::string(runtime) + "/bus").c_str(), &st) == 0 &&
+               S_ISSOCK(st.st_mode);
+    }
+};
+
+std::string configHome() {
+    if (const char *config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
+        return config;
+    const char *home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config";
+}
+
+} // namespace
+
+std::unique_ptr<DesktopProxy> makeKdeProxy(std::string &whyNot) {
+    const char *version = std::getenv("KDE_SESSION_VERSION");
+    const bool prefer5 = version && std::string(version) == "5";
+    for (const char *suffix :
+         prefer5 ? std::vector<const char *>{"5", "6"} : std::vector<const char *>{"6", "5"}) {
+        const std::string reader = findOnPath(std::string("kreadconfig") + suffix);
+        const std::string writer = findOnPath(std::string("kwriteconfig") + suffix);
+        if (!reader.empty() && !writer.empty())
+            // The absolute path keeps reads to the user's own file, which is what we restore.
+            return std::make_unique<KdeProxy>(reader, writer, configHome() + "/kioslaverc");
+    }
+    whyNot = "the session is KDE but neither kwriteconfig6/kreadconfig6 nor "
+             "kwriteconfig5/kreadconfig5 is installed";
+    return nullptr;
+}
+
+} // namespace zentrel::networksetup
