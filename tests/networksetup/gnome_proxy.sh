@@ -1,0 +1,132 @@
+#!/bin/bash
+# The GNOME system proxy through real gsettings on the keyfile backend.
+source "$(dirname "$0")/lib.sh" "$1"
+
+export ZENTREL_SYSFS_ROOT="$TMP/sys" ZENTREL_PROC_NET_ROOT="$TMP/proc"
+add_iface "$ZENTREL_SYSFS_ROOT" wlp2s0 wifi
+add_iface "$ZENTREL_SYSFS_ROOT" enp0s31f6 ethernet
+add_iface "$ZENTREL_SYSFS_ROOT" enp5s0 ethernet
+set_routes "$ZENTREL_PROC_NET_ROOT" wlp2s0:600
+KEYFILE="$XDG_CONFIG_HOME/glib-2.0/settings/keyfile"
+STATE="$XDG_STATE_HOME/zentrel-vpn/proxy-state"
+
+# The application's own command texts.
+proxy_address() { /bin/bash -c "networksetup -setsocksfirewallproxy \"$1\" localhost $2"; }
+proxy_on() { /bin/bash -c "networksetup -setsocksfirewallproxystate \"$1\" on"; }
+proxy_off() { /bin/bash -c "networksetup -setsocksfirewallproxystate \"$1\" off"; }
+get() { gsettings get "org.gnome.system.proxy$1" "$2"; }
+proxy_summary() {
+    echo "$(get "" mode) $(get .socks host):$(get .socks port)" \
+        "http=$(get .http host) https=$(get .https host) ftp=$(get .ftp host)"
+}
+
+# The user's own configuration: a PAC file, an HTTP proxy and custom exceptions.
+gsettings set org.gnome.system.proxy mode auto
+gsettings set org.gnome.system.proxy autoconfig-url 'http://wpad.corp/proxy.pac'
+gsettings set org.gnome.system.proxy ignore-hosts "['corp.example', '10.0.0.0/8']"
+gsettings set org.gnome.system.proxy.http host 'proxy.corp'
+gsettings set org.gnome.system.proxy.http port 3128
+gsettings set org.gnome.system.proxy.https host 'secure.corp'
+before=$(gsettings list-recursively org.gnome.system.proxy | sort)
+keyfile_entries() { grep = "$KEYFILE" | sort; } # GLib leaves emptied groups behind
+user_keyfile=$(keyfile_entries)
+
+proxy_address Wi-Fi 6969 || fail "setting the address failed"
+expect_eq "address alone leaves the desktop" "$before" \
+    "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+proxy_on Wi-Fi || fail "switching on failed"
+expect_eq "on: manual SOCKS, other protocols cleared" \
+    "'manual' 'localhost':6969 http='' https='' ftp=''" "$(proxy_summary)"
+expect_eq "on: exceptions are the user's" "['corp.example', '10.0.0.0/8']" "$(get "" ignore-hosts)"
+expect_eq "on: get" $'Enabled: Yes\nServer: localhost\nPort: 6969\nAuthenticated Proxy Enabled: 0' \
+    "$(networksetup -getsocksfirewallproxy Wi-Fi)"
+# A new port while on reaches the desktop at once.
+proxy_address Wi-Fi 7001 || fail "changing the address while on failed"
+expect_eq "address change while on" "'manual' 'localhost':7001" "$(get "" mode) $(get .socks host):$(get .socks port)"
+proxy_off Wi-Fi || fail "switching off failed"
+expect_eq "off: everything as before" "$before" \
+    "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+# Keys the user never set are unset again, not left holding their defaults.
+expect_eq "off: keyfile as the user left it" "$user_keyfile" "$(keyfile_entries)"
+expect_eq "off: get" "Enabled: No" "$(networksetup -getsocksfirewallproxy Wi-Fi | head -1)"
+
+# Two services on: the one switched last is in force, and one going off keeps the proxy on.
+proxy_address Wi-Fi 6969 && proxy_on Wi-Fi
+proxy_address "Ethernet 2" 7070 && proxy_on "Ethernet 2"
+expect_eq "two on: last one wins" "'manual' 'localhost':7070 http='' https='' ftp=''" "$(proxy_summary)"
+proxy_off "Ethernet 2"
+expect_eq "one off: still on with the other" "'manual' 'localhost':6969 http='' https='' ftp=''" \
+    "$(proxy_summary)"
+proxy_off Wi-Fi
+expect_eq "both off: restored" "$before" "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+
+# The user changes the proxy while we are on: at off their change stands, all of it.
+proxy_on Wi-Fi
+gsettings set org.gnome.system.proxy mode none
+proxy_off Wi-Fi || fail "off after a user change failed"
+expect_eq "user change kept" "'none' 'localhost':6969 http='' https='' ftp=''" "$(proxy_summary)"
+# ...and it becomes what the next on/off cycle returns to.
+gsettings set org.gnome.system.proxy.http host 'other.corp'
+proxy_on Wi-Fi && proxy_off Wi-Fi
+expect_eq "next cycle returns to the user's change" "'none' 'localhost':6969 http='other.corp' https='' ftp=''" \
+    "$(proxy_summary)"
+
+# Bad arguments: one line on stderr, non-zero exit, state and desktop untouched.
+proxy_on Wi-Fi
+snapshot() { cat "$STATE" "$KEYFILE" | md5sum; }
+unchanged=$(snapshot)
+bad() {
+    local err rc
+    err=$(networksetup "$@" 2>&1 >/dev/null)
+    rc=$?
+    ((rc != 0)) || fail "accepted: $*"
+    [[ $(wc -l <<<"$err") == 1 && -n $err ]] || fail "not one error line for: $* -> $err"
+    expect_eq "nothing changed by: $*" "$unchanged" "$(snapshot)"
+}
+bad -setsocksfirewallproxy Wi-Fi localhost
+bad -setsocksfirewallproxy Wi-Fi localhost 6969 extra
+bad -setsocksfirewallproxy Nowhere localhost 6969
+bad -setsocksfirewallproxy "" localhost 6969
+bad -setsocksfirewallproxy Wi-Fi localhost 0
+bad -setsocksfirewallproxy Wi-Fi localhost 65536
+bad -setsocksfirewallproxy Wi-Fi localhost 80a
+bad -setsocksfirewallproxy Wi-Fi localhost -1
+bad -setsocksfirewallproxy Wi-Fi "local host" 6969
+bad -setsocksfirewallproxy -Wi-Fi localhost 6969
+bad -setsocksfirewallproxystate Wi-Fi yes
+bad -setsocksfirewallproxystate Wi-Fi
+bad -setsocksfirewallproxystate "" off
+bad -setsocksfirewallproxystate Ethernet on # no server set for it yet
+bad -getsocksfirewallproxy Nowhere
+bad -listnetworkserviceorder extra
+expect_eq "a leading dash is a service name" \
+    "networksetup: no network service named \"-help\" (see networksetup -listallnetworkservices)" \
+    "$(networksetup -getsocksfirewallproxy -help 2>&1)"
+networksetup -setsocksfirewallproxy Wi-Fi localhost 065535 || fail "leading zeros refused"
+proxy_off Wi-Fi
+
+# A service whose interface has gone can still be switched off, not on.
+proxy_address "Ethernet 2" 7070 && proxy_on "Ethernet 2"
+rm "$ZENTREL_SYSFS_ROOT/class/net/enp5s0"
+proxy_off "Ethernet 2" || fail "off for a vanished service failed"
+expect_eq "vanished service off: restored" "'none'" "$(get "" mode)"
+networksetup -setsocksfirewallproxystate "Ethernet 2" on 2>/dev/null && fail "on for a vanished service"
+
+# Concurrent invocations must not lose each other's updates.
+for i in $(seq 10 19); do add_iface "$ZENTREL_SYSFS_ROOT" "eth$i" ethernet; done
+names=()
+while IFS= read -r name; do names+=("$name"); done < <(list_services)
+for name in "${names[@]}"; do proxy_address "$name" 6969; done
+for name in "${names[@]}"; do proxy_on "$name" & done
+wait
+enabled=0
+for name in "${names[@]}"; do
+    [[ $(networksetup -getsocksfirewallproxy "$name" | head -1) == "Enabled: Yes" ]] && ((enabled++))
+done
+expect_eq "parallel on: every service recorded" "${#names[@]}" "$enabled"
+for name in "${names[@]}"; do proxy_off "$name" & done
+wait
+expect_eq "parallel off: the user's proxy is back" "'none' 'localhost':6969 http='other.corp' https='' ftp=''" \
+    "$(proxy_summary)"
+
+finish

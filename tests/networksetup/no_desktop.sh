@@ -1,0 +1,49 @@
+#!/bin/bash
+# Without a desktop proxy to set, the request is recorded but never reported as done;
+# plus the command-line surface and a damaged state file.
+source "$(dirname "$0")/lib.sh" "$1"
+
+export ZENTREL_SYSFS_ROOT="$TMP/sys" ZENTREL_PROC_NET_ROOT="$TMP/proc"
+add_iface "$ZENTREL_SYSFS_ROOT" wlp2s0 wifi
+set_routes "$ZENTREL_PROC_NET_ROOT" wlp2s0:600
+STATE="$XDG_STATE_HOME/zentrel-vpn/proxy-state"
+
+# No GNOME schema anywhere GIO looks, and not KDE.
+export XDG_DATA_DIRS="$TMP/no-schemas"
+networksetup -setsocksfirewallproxy Wi-Fi localhost 6969 || fail "recording an address failed"
+err=$(networksetup -setsocksfirewallproxystate Wi-Fi on 2>&1) && fail "on reported success"
+[[ $err == *"no desktop proxy settings found"* ]] || fail "on: unclear message: $err"
+expect_eq "on: still recorded" "Enabled: Yes" "$(networksetup -getsocksfirewallproxy Wi-Fi | head -1)"
+networksetup -setsocksfirewallproxystate Wi-Fi off 2>/dev/null && fail "off reported success"
+expect_eq "off: still recorded" "Enabled: No" "$(networksetup -getsocksfirewallproxy Wi-Fi | head -1)"
+
+# KDE named in a desktop list, but its tools are missing.
+err=$(XDG_CURRENT_DESKTOP=ubuntu:KDE PATH="$TMP/bin" "$TMP/bin/networksetup" \
+    -setsocksfirewallproxystate Wi-Fi on 2>&1) && fail "KDE without tools reported success"
+[[ $err == *kwriteconfig5* ]] || fail "KDE without tools: unclear message: $err"
+# An entry merely containing the letters is not KDE.
+err=$(XDG_CURRENT_DESKTOP=NotKDE:GNOME networksetup -setsocksfirewallproxystate Wi-Fi on 2>&1)
+[[ $err == *kwriteconfig* ]] && fail "NotKDE taken for KDE"
+networksetup -setsocksfirewallproxystate Wi-Fi off 2>/dev/null
+
+# Schema installed but GSettings only in memory: the write would vanish at exit.
+unset XDG_DATA_DIRS
+err=$(GSETTINGS_BACKEND=memory networksetup -setsocksfirewallproxystate Wi-Fi on 2>&1) &&
+    fail "memory backend reported success"
+[[ $err == *"storage backend"* ]] || fail "memory backend: unclear message: $err"
+GSETTINGS_BACKEND=memory networksetup -setsocksfirewallproxystate Wi-Fi off 2>/dev/null
+
+# Help and unknown commands.
+out=$(networksetup -help) || fail "-help failed"
+[[ $out == Usage:* && $out == *-setsocksfirewallproxystate* ]] || fail "-help text: $out"
+err=$(networksetup -setwebproxy Wi-Fi x 80 2>&1) && fail "unknown command accepted"
+[[ $err == *'unknown command "-setwebproxy"'*Usage:* ]] || fail "unknown command text: $err"
+networksetup >/dev/null 2>&1 && fail "no arguments accepted"
+
+# A damaged state file may hold the user's only copy of their proxy: never overwritten.
+echo "garbage" >"$STATE"
+err=$(networksetup -setsocksfirewallproxystate Wi-Fi on 2>&1) && fail "damaged state accepted"
+[[ $err == *damaged* ]] || fail "damaged state: unclear message: $err"
+expect_eq "damaged state untouched" "garbage" "$(cat "$STATE")"
+
+finish
