@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// What the first status-menu entry offers.
+enum class ConnectionAction { None, Connect, Disconnect };
+
+struct ConnectionItem {
+    QString title;
+    ConnectionAction action = ConnectionAction::None;
+
+    bool operator==(const ConnectionItem &other) const {
+        return title == other.title && action == other.action;
+    }
+};
+
+// The entry as first made, before any settings are loaded.
+ConnectionItem initialConnectionItem();
+// After a settings load: "Not Configured" for an empty server, else "Connect"; nothing changes
+// while connected.
+std::optional<ConnectionItem> configuredConnectionItem(bool connected, const QString &server);
+ConnectionItem connectedConnectionItem();
+// After a disconnect the entry offers "Connect" whatever the server holds.
+ConnectionItem disconnectedConnectionItem();
+
+// The tray icon's opacity tells the state: fully opaque only while connected.
+constexpr qreal statusOpacity(bool connected) {
+    return connected ? 1.0 : 0.5;
+}
