@@ -256,6 +256,7 @@ QByteArray ShellProcess::readToEnd() {
 }
 
 void ShellProcess::terminate() {
+    m_terminationRequested = true;
     if (!wasLaunched() || m_reaped)
         return;
     // The child leads its own session, so this reaches what bash started too.

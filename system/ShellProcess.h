@@ -37,6 +37,8 @@ public:
     QByteArray readToEnd();
     // Asks the child (and whatever it started in its session) to end. No effect once exited.
     void terminate();
+    // Whether terminate() was ever called, so an end we asked for can be told from a failure.
+    bool terminationRequested() const { return m_terminationRequested; }
 
     // How the child ended, once hasExited() on a launched process.
     std::optional<int> exitCode() const;
@@ -62,6 +64,7 @@ private:
     QSocketNotifier *m_exitNotifier = nullptr;
     QByteArray m_collected;
     bool m_reaped = false;
+    bool m_terminationRequested = false;
     bool m_statusKnown = false;
     int m_waitStatus = 0;
 };
