@@ -4,10 +4,13 @@
 #include "NetworkServices.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
+#include "SshMonitor.h"
+#include "StatusItem.h"
+#include "StatusMenu.h"
 
-#include <QCoreApplication>
-#include <QMenu>
-#include <QSystemTrayIcon>
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
 #include <QWidget>
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
@@ -16,8 +19,31 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
-    loadSettings();
+    setupStatusItem();
+    setupMenu();
+    configureMenu();
+    setupPreferencesWindow();
+    QObject::connect(&m_settingsStore, &SettingsStore::changed, this, &AppDelegate::configureMenu);
 }
+
+void AppDelegate::setupStatusItem() {
+    statusItem = std::make_unique<StatusItem>();
+    statusItem->setOpacity(statusOpacity(false));
+}
+
+void AppDelegate::setupMenu() {
+    menu = std::make_unique<StatusMenu>();
+    QObject::connect(menu.get(), &StatusMenu::connectRequested, this, &AppDelegate::connect);
+    QObject::connect(menu.get(), &StatusMenu::disconnectRequested, this, &AppDelegate::disconnect);
+    QObject::connect(menu->preferencesAction(), &QAction::triggered, this,
+                     &AppDelegate::openPreferencesWindow);
+    QObject::connect(menu->quitAction(), &QAction::triggered, this, &AppDelegate::quit);
+    statusItem->setMenu(menu.get());
+}
+
+void AppDelegate::setupPreferencesWindow() {}
+
+void AppDelegate::openPreferencesWindow() {}
 
 void AppDelegate::loadSettings() {
     const SettingsStore &store = m_settingsStore;
@@ -41,6 +67,90 @@ void AppDelegate::loadSettings() {
     networkService = storedService ? *storedService : defaultNetworkService();
 }
 
+void AppDelegate::configureMenu() {
+    loadSettings();
+    if (const auto item = configuredConnectionItem(connected, *server))
+        menu->setConnectionItem(*item);
+}
+
+void AppDelegate::connect() {
+    const TunnelSettings settings = tunnelSettings();
+    runProxyCommand(proxyAddressCommand(settings));
+    runProxyCommand(proxyOnCommand(settings));
+
+    // The previous tunnel's handle may be in the middle of reporting; let it finish first.
+    if (sshCommand)
+        sshCommand.release()->deleteLater();
+    sshCommand = runShellCommand(tunnelCommand(settings));
+    m_sshMonitor = std::make_unique<SshMonitor>(*sshCommand);
+    QObject::connect(m_sshMonitor.get(), &SshMonitor::firstChunk, this, &AppDelegate::readPipe);
+    QObject::connect(m_sshMonitor.get(), &SshMonitor::ended, this, &AppDelegate::sshEnded);
+
+    connected = true;
+    applyConnectedLook();
+}
+
+void AppDelegate::disconnect() {
+    if (sshCommand)
+        sshCommand->terminate();
+    runProxyCommand(proxyOffCommand(tunnelSettings()));
+    connected = false;
+    applyDisconnectedLook();
+}
+
+void AppDelegate::readPipe(const QByteArray &chunk) {
+    const std::optional<QString> error = sshErrorText(chunk);
+    if (!error)
+        return;
+    disconnect();
+    showSshError(*error);
+}
+
+void AppDelegate::sshEnded(const QString &message) {
+    if (!connected)
+        return;
+    disconnect();
+    showSshError(message);
+}
+
+void AppDelegate::showSshError(const QString &text) {
+    QMessageBox alert(QMessageBox::Critical, QStringLiteral("Zentrel VPN"),
+                      QStringLiteral("SSH Error"), QMessageBox::Ok);
+    alert.setInformativeText(text);
+    alert.exec();
+}
+
+void AppDelegate::runProxyCommand(const QString &commandLine) {
+    const std::unique_ptr<ShellProcess> command = runShellCommand(commandLine);
+    command->waitForExit();
+    const std::optional<int> exitCode = command->exitCode();
+    if (!command->wasLaunched() || (exitCode && *exitCode == 0))
+        return;
+    QMessageBox warning(QMessageBox::Warning, QStringLiteral("Zentrel VPN"),
+                        tr("The proxy setting could not be changed"), QMessageBox::Ok);
+    const QString output = QString::fromUtf8(command->readToEnd()).trimmed();
+    warning.setInformativeText(
+        tr("This command failed:\n%1\n\n%2")
+            .arg(commandLine, output.isEmpty() ? tr("(no output)") : output));
+    warning.exec();
+}
+
+void AppDelegate::applyConnectedLook() {
+    statusItem->setOpacity(statusOpacity(true));
+    menu->setConnectionItem(connectedConnectionItem());
+}
+
+void AppDelegate::applyDisconnectedLook() {
+    statusItem->setOpacity(statusOpacity(false));
+    menu->setConnectionItem(disconnectedConnectionItem());
+}
+
+void AppDelegate::quit() {
+    if (connected)
+        disconnect();
+    QCoreApplication::quit();
+}
+
 QString AppDelegate::sshKeyArgument() const {
     return ::sshKeyArgument(privateKey.value(), privateKeyFile.value());
 }
@@ -48,8 +158,4 @@ QString AppDelegate::sshKeyArgument() const {
 TunnelSettings AppDelegate::tunnelSettings() const {
     return TunnelSettings{networkService.value(), port.value(),       username.value(),
                           server.value(),         privateKey.value(), privateKeyFile.value()};
-}
-
-void AppDelegate::quit() {
-    QCoreApplication::quit();
 }

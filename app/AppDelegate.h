@@ -8,14 +8,17 @@
 #include <memory>
 #include <optional>
 
-class QMenu;
-class QSystemTrayIcon;
-class QWidget;
 class ShellProcess;
+class SshMonitor;
+class StatusItem;
+class StatusMenu;
+class QWidget;
 struct TunnelSettings;
 
 // The one object that holds the application's state and receives every action of the status
 // menu and every callback; main() owns exactly one for the whole process.
+//
+// Its members connect() and disconnect() hide QObject's: calls to those are qualified.
 class AppDelegate : public QObject {
     Q_OBJECT
 
@@ -28,6 +31,17 @@ public:
 
     // Copies the six settings from the store into the fields below, applying the defaults.
     void loadSettings();
+    // Reloads the settings and, while not connected, refreshes the first status-menu entry.
+    void configureMenu();
+
+    void openPreferencesWindow();
+
+    // Points the proxy at the local port, switches it on and starts the tunnel.
+    void connect();
+    // Stops the tunnel and switches the proxy off; runs every step whatever the state.
+    void disconnect();
+    // ssh's first chunk of output: anything but blanks or a "channel " message is an error.
+    void readPipe(const QByteArray &chunk);
 
     // The status menu's Quit: disconnects first when connected, then ends the application.
     void quit();
@@ -47,12 +61,25 @@ public:
     std::optional<QString> privateKeyFile;
     std::optional<QString> networkService;
 
-    std::unique_ptr<QSystemTrayIcon> statusItem;
-    std::unique_ptr<QMenu> menu;
+    std::unique_ptr<StatusItem> statusItem;
+    std::unique_ptr<StatusMenu> menu;
     std::unique_ptr<QWidget> preferencesWindow;
     std::unique_ptr<ShellProcess> sshCommand;
     bool connected = false;
 
 private:
+    void setupStatusItem();
+    void setupMenu();
+    void setupPreferencesWindow();
+    void applyConnectedLook();
+    void applyDisconnectedLook();
+    // ssh ended by itself while the tunnel was up.
+    void sshEnded(const QString &message);
+    void showSshError(const QString &text);
+    // Runs a proxy command and waits; a failure is shown, since the desktop's proxy is then
+    // not what the menu says.
+    void runProxyCommand(const QString &commandLine);
+
     SettingsStore m_settingsStore;
+    std::unique_ptr<SshMonitor> m_sshMonitor;
 };
