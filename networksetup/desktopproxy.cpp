@@ -39,7 +39,7 @@ DesktopProbe probeDesktops() {
 }
 
 std::string kdeProxyValue(const std::string &scheme, const std::string &host, int port) {
-    const bool ipv6Literal = host.find(':') != std::string::npos && host.front() != '[';
+    const bool ipv6Literal = host.find(':') != std::string::npos && host[0] != '[';
     return scheme + "://" + (ipv6Literal ? "[" + host + "]" : host) + " " + std::to_string(port);
 }
 
