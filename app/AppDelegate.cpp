@@ -1,7 +1,9 @@
 #include "AppDelegate.h"
 
 #include "CommandLines.h"
+#include "MainMenu.h"
 #include "NetworkServices.h"
+#include "PreferencesWindow.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
 #include "SshMonitor.h"
@@ -11,7 +13,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QMessageBox>
-#include <QWidget>
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 
@@ -41,9 +42,15 @@ void AppDelegate::setupMenu() {
     statusItem->setMenu(menu.get());
 }
 
-void AppDelegate::setupPreferencesWindow() {}
+void AppDelegate::setupPreferencesWindow() {
+    // Made once, hidden; closing it only hides it again, so it lives as long as we do.
+    preferencesWindow = std::make_unique<PreferencesWindow>(m_settingsStore);
+    installMainMenu(*preferencesWindow);
+}
 
-void AppDelegate::openPreferencesWindow() {}
+void AppDelegate::openPreferencesWindow() {
+    preferencesWindow->open();
+}
 
 void AppDelegate::loadSettings() {
     const SettingsStore &store = m_settingsStore;

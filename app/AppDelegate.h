@@ -12,7 +12,7 @@ class ShellProcess;
 class SshMonitor;
 class StatusItem;
 class StatusMenu;
-class QWidget;
+class PreferencesWindow;
 struct TunnelSettings;
 
 // The one object that holds the application's state and receives every action of the status
@@ -63,7 +63,7 @@ public:
 
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<StatusMenu> menu;
-    std::unique_ptr<QWidget> preferencesWindow;
+    std::unique_ptr<PreferencesWindow> preferencesWindow;
     std::unique_ptr<ShellProcess> sshCommand;
     bool connected = false;
 
