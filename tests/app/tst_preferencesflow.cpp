@@ -1,0 +1,86 @@
+#include "AppDelegate.h"
+#include "MainMenu.h"
+#include "PreferencesView.h"
+#include "PreferencesWindow.h"
+#include "SettingsKeys.h"
+#include "ShellProcess.h"
+#include "StatusMenu.h"
+#include "TestEnvironment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <csignal>
+
+// The preferences window and the status menu meet only through the settings store.
+class PreferencesFlowTest : public QObject {
+    Q_OBJECT
+
+public:
+    explicit PreferencesFlowTest(TestEnvironment &environment) : m_environment(environment) {}
+
+private slots:
+    void initTestCase()
+    {
+        m_environment.installTool(QStringLiteral("networksetup"), "exit 0\n");
+        m_environment.installTool(QStringLiteral("ssh"), "exec sleep 60\n");
+    }
+
+    void typingAServerTurnsTheMenuToConnect()
+    {
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        QVERIFY(!delegate.preferencesWindow->isVisible());
+        delegate.menu->preferencesAction()->trigger();
+        QVERIFY(delegate.preferencesWindow->isVisible());
+
+        QLineEdit *server = fieldWithPlaceholder(delegate, delegate.preferencesWindow->view().defaultServer());
+        QVERIFY(server);
+        server->setFocus();
+        QTest::keyClick(server, Qt::Key_H);
+        QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Connect"));
+        QCOMPARE(*delegate.server, QStringLiteral("h"));
+        QTest::keyClick(server, Qt::Key_Backspace);
+        QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Not Configured"));
+        QCOMPARE(delegate.settingsStore().text(SettingsKeys::server), std::optional<QString>(QString()));
+    }
+
+    void quitFromTheWindowLeavesTheTunnelRunning()
+    {
+        pid_t ssh;
+        {
+            AppDelegate delegate;
+            delegate.settingsStore().setText(SettingsKeys::server, QStringLiteral("example.org"));
+            delegate.applicationDidFinishLaunching();
+            delegate.connect();
+            ssh = delegate.sshCommand->pid();
+            auto *mainMenu = delegate.preferencesWindow->findChild<MainMenu *>();
+            QVERIFY(mainMenu);
+            QTimer::singleShot(0, mainMenu->quitAction(), &QAction::trigger);
+            QCOMPARE(QApplication::exec(), 0);
+            QVERIFY(delegate.connected);
+            QVERIFY(!delegate.sshCommand->terminationRequested());
+        }
+        // The delegate is gone; ssh is not.
+        QTest::qWait(100);
+        QVERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(ssh)));
+        QVERIFY(!TestEnvironment::readFile(QStringLiteral("/proc/%1/stat").arg(ssh)).contains(") Z "));
+        kill(ssh, SIGTERM);
+    }
+
+private:
+    static QLineEdit *fieldWithPlaceholder(AppDelegate &delegate, const QString &placeholder)
+    {
+        for (QLineEdit *field : delegate.preferencesWindow->findChildren<QLineEdit *>())
+            if (field->placeholderText() == placeholder)
+                return field;
+        return nullptr;
+    }
+
+    TestEnvironment &m_environment;
+};
+
+ZENTREL_TEST_MAIN(PreferencesFlowTest, QApplication)
+#include "tst_preferencesflow.moc"
