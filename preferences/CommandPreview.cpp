@@ -44,7 +44,9 @@ CommandPreview::CommandPreview(QWidget *parent)
     m_text->setFocusPolicy(Qt::ClickFocus);
     m_text->setContextMenuPolicy(Qt::DefaultContextMenu);
 
+    // The document margin is the padding; the box adds only the room for its own frame.
     auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
     layout->addWidget(m_text);
     applyFont();
 }

@@ -17,10 +17,10 @@ QList<QKeySequence> shortcutsFor(QKeySequence::StandardKey command, Qt::Key lett
     return shortcuts;
 }
 
-// Sends an editing command to the focused control, as the responder chain would. A field
-// that handles the key itself never gets here: it takes the shortcut first.
-void sendToFocusedField(const char *slot) {
-    QWidget *focused = QApplication::focusWidget();
+// Sends an editing command to the window's focused control, as the responder chain would. A
+// field that handles the key itself never gets here: it takes the shortcut first.
+void sendToFocusedField(const QWidget &window, const char *slot) {
+    QWidget *focused = window.isVisible() ? window.focusWidget() : nullptr;
     if (!focused)
         return;
     const QByteArray signature = QByteArray(slot) + "()";
@@ -55,10 +55,12 @@ MainMenu::MainMenu(QWidget &window) : QObject(&window) {
     // switched-on proxy stay as they are. exit() rather than quit(), because quit() first asks
     // every window to close and the preferences window always refuses.
     connect(m_quit, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
-    connect(m_cut, &QAction::triggered, this, [] { sendToFocusedField("cut"); });
-    connect(m_copy, &QAction::triggered, this, [] { sendToFocusedField("copy"); });
-    connect(m_paste, &QAction::triggered, this, [] { sendToFocusedField("paste"); });
-    connect(m_selectAll, &QAction::triggered, this, [] { sendToFocusedField("selectAll"); });
+    // The preferences window is the only one with fields; it outlives this object.
+    const QWidget *w = &window;
+    connect(m_cut, &QAction::triggered, this, [w] { sendToFocusedField(*w, "cut"); });
+    connect(m_copy, &QAction::triggered, this, [w] { sendToFocusedField(*w, "copy"); });
+    connect(m_paste, &QAction::triggered, this, [w] { sendToFocusedField(*w, "paste"); });
+    connect(m_selectAll, &QAction::triggered, this, [w] { sendToFocusedField(*w, "selectAll"); });
 
 #ifdef Q_OS_MACOS
     m_menuBar = std::make_unique<QMenuBar>();

@@ -36,6 +36,15 @@ QLabel *rowLabel(const QString &text, int width) {
     return label;
 }
 
+// The label column is labelWidth wide unless a label's text needs more (a larger desktop font
+// or a longer translation): then the whole column widens, so no label is ever clipped.
+int labelColumnWidth(qreal labelWidth, const QStringList &texts) {
+    int width = qRound(labelWidth);
+    for (const QString &text : texts)
+        width = qMax(width, QLabel(text).sizeHint().width());
+    return width;
+}
+
 QHBoxLayout *row(QLabel *label, QWidget *control) {
     auto *layout = new QHBoxLayout;
     layout->setSpacing(labelGap);
@@ -121,7 +130,13 @@ QString PreferencesView::commandPreviewText() const {
 }
 
 void PreferencesView::buildForm() {
-    const int width = qRound(labelWidth());
+    const QString usernameLabel = tr("Username:");
+    const QString serverLabel = tr("Server:");
+    const QString portLabel = tr("Port:");
+    const QString privateKeyLabel = tr("Private key:");
+    const QString serviceLabel = tr("Network service:");
+    const int width = labelColumnWidth(
+        labelWidth(), {usernameLabel, serverLabel, portLabel, privateKeyLabel, serviceLabel});
 
     m_username = new QLineEdit;
     m_username->setObjectName(QStringLiteral("username"));
@@ -160,14 +175,14 @@ void PreferencesView::buildForm() {
 
     // Rows 1 to 5.
     auto *settingsSection = section(sectionSpacing(), QMargins(0, 8, 0, 0));
-    settingsSection->addLayout(row(rowLabel(tr("Username:"), width), m_username));
-    settingsSection->addLayout(row(rowLabel(tr("Server:"), width), m_server));
-    auto *portRow = row(rowLabel(tr("Port:"), width), m_port);
+    settingsSection->addLayout(row(rowLabel(usernameLabel, width), m_username));
+    settingsSection->addLayout(row(rowLabel(serverLabel, width), m_server));
+    auto *portRow = row(rowLabel(portLabel, width), m_port);
     portRow->addStretch();
     settingsSection->addLayout(portRow);
 
     // "Private key:" sits level with the first radio button's text.
-    QLabel *keyLabel = rowLabel(tr("Private key:"), width);
+    QLabel *keyLabel = rowLabel(privateKeyLabel, width);
     keyLabel->setFixedHeight(m_defaultKey->sizeHint().height());
     auto *choices = new QVBoxLayout;
     choices->setSpacing(qRound(sectionSpacing()) / 2);
@@ -184,7 +199,7 @@ void PreferencesView::buildForm() {
 
     // Row 6.
     auto *serviceSection = section(sectionSpacing(), QMargins());
-    serviceSection->addLayout(row(rowLabel(tr("Network service:"), width), m_networkService));
+    serviceSection->addLayout(row(rowLabel(serviceLabel, width), m_networkService));
 
     auto *previewSection = section(sectionSpacing(), QMargins(0, 0, 0, 8));
     previewSection->addWidget(m_preview);

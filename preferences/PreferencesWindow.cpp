@@ -16,22 +16,29 @@ PreferencesWindow::PreferencesWindow(SettingsStore &store, QWidget *parent)
     layout->setContentsMargins(QMargins());
     layout->addWidget(m_view);
     // As tall as the form needs at the fixed width; the user cannot resize it.
-    setFixedSize(windowWidth, layout->totalHeightForWidth(windowWidth));
+    setFixedSize(windowWidth, sizeHint().height());
     hide();
 }
 
 void PreferencesWindow::open() {
+    centreOnScreen();
+    show();
+    // The window manager's frame is known only once the window is shown; centre that.
+    centreOnScreen();
+    raise();
+    activateWindow();
+}
+
+void PreferencesWindow::centreOnScreen() {
     QScreen *screen = this->screen();
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
+    if (!screen)
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    if (frame.topLeft() != pos())
         move(frame.topLeft());
-    }
-    show();
-    raise();
-    activateWindow();
 }
 
 void PreferencesWindow::closeEvent(QCloseEvent *event) {

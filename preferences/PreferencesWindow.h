@@ -26,5 +26,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void centreOnScreen();
+
     PreferencesView *m_view;
 };
