@@ -155,7 +155,8 @@ void AppDelegate::applyDisconnectedLook() {
 void AppDelegate::quit() {
     if (connected)
         disconnect();
-    QCoreApplication::quit();
+    // quit() would first send close requests to the windows; end the loop directly instead.
+    QCoreApplication::exit(0);
 }
 
 QString AppDelegate::sshKeyArgument() const {
