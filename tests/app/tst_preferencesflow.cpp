@@ -22,21 +22,20 @@ public:
     explicit PreferencesFlowTest(TestEnvironment &environment) : m_environment(environment) {}
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         m_environment.installTool(QStringLiteral("networksetup"), "exit 0\n");
         m_environment.installTool(QStringLiteral("ssh"), "exec sleep 60\n");
     }
 
-    void typingAServerTurnsTheMenuToConnect()
-    {
+    void typingAServerTurnsTheMenuToConnect() {
         AppDelegate delegate;
         delegate.applicationDidFinishLaunching();
         QVERIFY(!delegate.preferencesWindow->isVisible());
         delegate.menu->preferencesAction()->trigger();
         QVERIFY(delegate.preferencesWindow->isVisible());
 
-        QLineEdit *server = fieldWithPlaceholder(delegate, delegate.preferencesWindow->view().defaultServer());
+        QLineEdit *server =
+            fieldWithPlaceholder(delegate, delegate.preferencesWindow->view().defaultServer());
         QVERIFY(server);
         server->setFocus();
         QTest::keyClick(server, Qt::Key_H);
@@ -44,11 +43,11 @@ private slots:
         QCOMPARE(*delegate.server, QStringLiteral("h"));
         QTest::keyClick(server, Qt::Key_Backspace);
         QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Not Configured"));
-        QCOMPARE(delegate.settingsStore().text(SettingsKeys::server), std::optional<QString>(QString()));
+        QCOMPARE(delegate.settingsStore().text(SettingsKeys::server),
+                 std::optional<QString>(QString()));
     }
 
-    void quitFromTheWindowLeavesTheTunnelRunning()
-    {
+    void quitFromTheWindowLeavesTheTunnelRunning() {
         pid_t ssh;
         {
             AppDelegate delegate;
@@ -66,13 +65,13 @@ private slots:
         // The delegate is gone; ssh is not.
         QTest::qWait(100);
         QVERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(ssh)));
-        QVERIFY(!TestEnvironment::readFile(QStringLiteral("/proc/%1/stat").arg(ssh)).contains(") Z "));
+        QVERIFY(
+            !TestEnvironment::readFile(QStringLiteral("/proc/%1/stat").arg(ssh)).contains(") Z "));
         kill(ssh, SIGTERM);
     }
 
 private:
-    static QLineEdit *fieldWithPlaceholder(AppDelegate &delegate, const QString &placeholder)
-    {
+    static QLineEdit *fieldWithPlaceholder(AppDelegate &delegate, const QString &placeholder) {
         for (QLineEdit *field : delegate.preferencesWindow->findChildren<QLineEdit *>())
             if (field->placeholderText() == placeholder)
                 return field;
