@@ -52,6 +52,25 @@ void AppDelegate::openPreferencesWindow() {
     preferencesWindow->open();
 }
 
+void AppDelegate::reportMissingTray() {
+    openPreferencesWindow();
+    // Not modal: the preferences window stays usable, and the tray icon shows by itself as
+    // soon as a tray appears.
+    m_missingTrayNotice = std::make_unique<QMessageBox>(
+        QMessageBox::Information, QStringLiteral("Zentrel VPN"),
+        tr("Zentrel VPN cannot show its menu: your desktop has no system tray."), QMessageBox::Ok,
+        preferencesWindow.get());
+    m_missingTrayNotice->setInformativeText(
+        tr("Connect and Disconnect live in the Zentrel VPN icon in the system tray. "
+           "On GNOME, install and enable the AppIndicator extension "
+           "(package gnome-shell-extension-appindicator), then log out and back in; on other "
+           "desktops, add a system tray or status notifier area to a panel. The icon appears as "
+           "soon as a tray is there, without restarting Zentrel VPN.\n\n"
+           "Meanwhile you can set up your connection in the preferences window."));
+    m_missingTrayNotice->setWindowModality(Qt::NonModal);
+    m_missingTrayNotice->show();
+}
+
 void AppDelegate::loadSettings() {
     const SettingsStore &store = m_settingsStore;
 

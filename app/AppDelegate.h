@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+class QMessageBox;
 class ShellProcess;
 class SshMonitor;
 class StatusItem;
@@ -35,6 +36,8 @@ public:
     void configureMenu();
 
     void openPreferencesWindow();
+    // Without a system tray the menu cannot show: say so and open the preferences window.
+    void reportMissingTray();
 
     // Points the proxy at the local port, switches it on and starts the tunnel.
     void connect();
@@ -82,4 +85,5 @@ private:
 
     SettingsStore m_settingsStore;
     std::unique_ptr<SshMonitor> m_sshMonitor;
+    std::unique_ptr<QMessageBox> m_missingTrayNotice;
 };

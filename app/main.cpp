@@ -1,9 +1,11 @@
 #include "AppDelegate.h"
+#include "SingleInstance.h"
 
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QSystemTrayIcon>
 
 namespace {
 // On Linux our own networksetup lives in the private helper directory; putting it first on
@@ -27,7 +29,15 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     putHelperDirectoryOnPath();
 
+    SingleInstance instance;
+    if (!instance.becomePrimary())
+        return instance.activatePrimary() ? 0 : 1;
+
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
+                     &AppDelegate::openPreferencesWindow);
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        delegate.reportMissingTray();
     return QApplication::exec();
 }

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <csignal>
@@ -45,6 +46,18 @@ private slots:
         QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Not Configured"));
         QCOMPARE(delegate.settingsStore().text(SettingsKeys::server),
                  std::optional<QString>(QString()));
+    }
+
+    void withoutATrayThePreferencesWindowOpens() {
+        AppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        delegate.reportMissingTray();
+        QVERIFY(delegate.preferencesWindow->isVisible());
+        auto *notice = delegate.preferencesWindow->findChild<QMessageBox *>();
+        QVERIFY(notice && notice->isVisible());
+        QVERIFY(notice->text().contains(QLatin1String("no system tray")));
+        QVERIFY(notice->informativeText().contains(QLatin1String("AppIndicator")));
+        QVERIFY(!notice->isModal()); // the form stays usable
     }
 
     void quitFromTheWindowLeavesTheTunnelRunning() {
