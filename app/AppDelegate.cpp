@@ -103,6 +103,7 @@ void AppDelegate::connect() {
     const TunnelSettings settings = tunnelSettings();
     runProxyCommand(proxyAddressCommand(settings));
     runProxyCommand(proxyOnCommand(settings));
+    m_switchedService = settings.networkService;
 
     // The previous tunnel's handle may be in the middle of reporting; let it finish first.
     if (sshCommand)
@@ -119,7 +120,12 @@ void AppDelegate::connect() {
 void AppDelegate::disconnect() {
     if (sshCommand)
         sshCommand->terminate();
-    runProxyCommand(proxyOffCommand(tunnelSettings()));
+    // Switch off the service that connect switched on, even if another one has been picked
+    // since: switching off the new one would leave the old one pointing at a dead tunnel.
+    TunnelSettings settings = tunnelSettings();
+    if (m_switchedService)
+        settings.networkService = *m_switchedService;
+    runProxyCommand(proxyOffCommand(settings));
     connected = false;
     applyDisconnectedLook();
 }

@@ -86,4 +86,6 @@ private:
     SettingsStore m_settingsStore;
     std::unique_ptr<SshMonitor> m_sshMonitor;
     std::unique_ptr<QMessageBox> m_missingTrayNotice;
+    // The network service whose proxy the last connect switched on.
+    std::optional<QString> m_switchedService;
 };

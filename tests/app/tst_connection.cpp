@@ -102,10 +102,22 @@ private slots:
                 QStringLiteral("networksetup -setsocksfirewallproxystate Wi-Fi off end"),
             }));
 
+        // A service picked while connected takes over at the next connect; the proxy that was
+        // switched on is the one switched off.
+        delegate.connect();
+        delegate.settingsStore().setText(SettingsKeys::networkService, QStringLiteral("Ethernet"));
+        QFile::remove(runLog());
+        delegate.disconnect();
+        QVERIFY(log().contains(QLatin1String("-setsocksfirewallproxystate Wi-Fi off end")));
+        QVERIFY(!log().contains(QLatin1String("Ethernet")));
+        delegate.connect();
+        QVERIFY(log().contains(QLatin1String("-setsocksfirewallproxystate Ethernet on end")));
+        delegate.disconnect();
+
         // Disconnecting again repeats every step on the ended process.
         QFile::remove(runLog());
         delegate.disconnect();
-        QVERIFY(log().contains(QLatin1String("Wi-Fi off end")));
+        QVERIFY(log().contains(QLatin1String("Ethernet off end")));
     }
 
     void sshOutputDecidesAboutTheTunnel() {
