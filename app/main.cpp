@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -27,6 +28,9 @@ int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zentrel VPN"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Lets the desktop match our windows to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.zentrel.ZentrelVPN"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zentrel-vpn")));
     putHelperDirectoryOnPath();
 
     SingleInstance instance;
