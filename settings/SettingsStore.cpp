@@ -66,18 +66,14 @@ std::optional<qint64> SettingsStore::integer(QLatin1String key) const {
     }
 }
 
+// QSettings saves on the next turn of the event loop and again when destroyed; saving here
+// would put two disk flushes into every keystroke of the preferences form.
 void SettingsStore::setText(QLatin1String key, const QString &value) {
     m_settings.setValue(key, value);
-    written();
+    emit changed();
 }
 
 void SettingsStore::setInteger(QLatin1String key, qint64 value) {
     m_settings.setValue(key, value);
-    written();
-}
-
-void SettingsStore::written() {
-    // Persist at once: the process may end by a path that runs no destructors.
-    m_settings.sync();
     emit changed();
 }

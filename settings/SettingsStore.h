@@ -34,7 +34,5 @@ signals:
     void changed();
 
 private:
-    void written();
-
     QSettings m_settings;
 };
