@@ -32,59 +32,41 @@ private slots:
         QTest::failOnWarning(QRegularExpression(QStringLiteral("[Aa]mbiguous")));
     }
 
-    void madeHiddenWithFixedWidth() {
+    void madeHiddenOpenCentresAndClosingOnlyHides() {
         QVERIFY(!m_window->isVisible());
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Zentrel VPN Preferences"));
         QCOMPARE(m_window->width(), 400);
         QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
-        QVERIFY(m_window->height() >= m_window->view().minimumSizeHint().height());
-        const Qt::WindowFlags flags = m_window->windowFlags();
-        QVERIFY(flags & Qt::WindowCloseButtonHint);
-        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QVERIFY(!QFile::exists(m_store->location()));
-    }
 
-    void openCentresAndClosingOnlyHides() {
-        const QPointer<QWidget> window = m_window.get();
         const QPointer<QWidget> view = &m_window->view();
         openAndActivate();
         QVERIFY(isCentred());
-
         m_window->move(3, 4);
-        QCOMPARE(m_window->pos(), QPoint(3, 4));
         m_window->open();
         QVERIFY(isCentred());
 
+        // close() and the Close shortcut hide; the same window and form come back.
         QVERIFY(!m_window->close());
         QVERIFY(!m_window->isVisible());
-        QVERIFY(window && view);
-
         openAndActivate();
-        m_window->move(10, 10);
         QTest::keyClick(m_window->focusWidget(), Qt::Key_W, Qt::ControlModifier);
         QVERIFY(!m_window->isVisible());
-        QVERIFY(window && view);
-
-        // The same window and form come back, centred again.
         openAndActivate();
-        QVERIFY(isCentred());
-        QCOMPARE(&m_window->view(), view.data());
+        QVERIFY(view && &m_window->view() == view.data());
     }
 
     void tabOrderFollowsTheRows() {
         openAndActivate();
-        field("username")->setFocus();
         QStringList order;
         QWidget *current = field("username");
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < 7; ++i) {
             order << current->objectName();
-            current = current->nextInFocusChain();
-            while (!(current->focusPolicy() & Qt::TabFocus))
+            do
                 current = current->nextInFocusChain();
+            while (!(current->focusPolicy() & Qt::TabFocus));
         }
         QCOMPARE(order, QStringList({"username", "server", "port", "defaultPrivateKey",
-                                     "customPrivateKey", "privateKeyFile"}));
-        QCOMPARE(current->objectName(), QStringLiteral("networkService"));
+                                     "customPrivateKey", "privateKeyFile", "networkService"}));
     }
 
     void editingShortcutsActOnTheFocusedField() {
@@ -92,23 +74,21 @@ private slots:
         QLineEdit *server = field("server");
         server->setFocus();
         QTest::keyClicks(server, QStringLiteral("example.org"));
+        const auto key = [server](Qt::Key letter) {
+            QTest::keyClick(server, letter, Qt::ControlModifier);
+        };
 
-        QTest::keyClick(server, Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(server->selectedText(), QStringLiteral("example.org"));
-        QTest::keyClick(server, Qt::Key_X, Qt::ControlModifier);
-        QCOMPARE(server->text(), QString());
+        key(Qt::Key_A);
+        key(Qt::Key_X);
         QCOMPARE(m_store->text(SettingsKeys::server), std::optional<QString>(QString()));
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("example.org"));
-
-        QTest::keyClick(server, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(m_store->text(SettingsKeys::server), std::optional<QString>("example.org"));
-        QTest::keyClick(server, Qt::Key_V, Qt::ControlModifier);
+        key(Qt::Key_V);
+        key(Qt::Key_V);
         QCOMPARE(m_store->text(SettingsKeys::server),
                  std::optional<QString>("example.orgexample.org"));
-
         QGuiApplication::clipboard()->clear();
-        QTest::keyClick(server, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(server, Qt::Key_C, Qt::ControlModifier);
+        key(Qt::Key_A);
+        key(Qt::Key_C);
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("example.orgexample.org"));
 
         // The menu's own actions reach the focused field too (as a menu click would).
@@ -116,16 +96,13 @@ private slots:
         username->setFocus();
         QTest::keyClicks(username, QStringLiteral("demo"));
         m_menu->selectAllAction()->trigger();
-        QCOMPARE(username->selectedText(), QStringLiteral("demo"));
         m_menu->cutAction()->trigger();
         QCOMPARE(m_store->text(SettingsKeys::username), std::optional<QString>(QString()));
         m_menu->pasteAction()->trigger();
-        m_menu->pasteAction()->trigger();
-        QCOMPARE(m_store->text(SettingsKeys::username), std::optional<QString>("demodemo"));
         m_menu->selectAllAction()->trigger();
         QGuiApplication::clipboard()->clear();
         m_menu->copyAction()->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("demodemo"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("demo"));
     }
 
     // Last: it ends the event loop this test runs.
