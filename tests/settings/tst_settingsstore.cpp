@@ -9,7 +9,7 @@ class SettingsStoreTest : public QObject {
     Q_OBJECT
 
 public:
-    explicit SettingsStoreTest(TestEnvironment &environment) : m_environment(environment) {}
+    explicit SettingsStoreTest(TestEnvironment &) {}
 
 private slots:
     void init() {
@@ -81,21 +81,6 @@ private slots:
         QTRY_VERIFY(TestEnvironment::readFile(store.location()).contains("username=de"));
         QVERIFY(TestEnvironment::readFile(store.location()).contains("port=1"));
     }
-
-    void readingWritesNothing() {
-        SettingsStore store;
-        for (QLatin1String key : {SettingsKeys::username, SettingsKeys::server, SettingsKeys::port,
-                                  SettingsKeys::privateKey, SettingsKeys::privateKeyFile,
-                                  SettingsKeys::networkService}) {
-            store.text(key);
-            store.integer(key);
-        }
-        QVERIFY(!QFile::exists(store.location()));
-        QVERIFY(store.location().startsWith(m_environment.root()));
-    }
-
-private:
-    TestEnvironment &m_environment;
 };
 
 ZENTREL_TEST_MAIN(SettingsStoreTest, QCoreApplication)
