@@ -58,7 +58,9 @@ private slots:
         first.setProcessChannelMode(QProcess::ForwardedChannels);
         first.start();
         QVERIFY(first.waitForStarted());
-        QTest::qWait(1000); // let it take the lock and listen
+        // It listens once it holds the lock.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFile::exists(m_environment.path(QStringLiteral("run/zentrel-vpn.socket"))), 15000);
 
         QProcess second;
         second.setProgram(QStringLiteral(ZENTREL_APP_PATH));
