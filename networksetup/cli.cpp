@@ -35,15 +35,7 @@ const char usageText[] =
     "desktop's earlier proxy settings come back unless they were changed in the meantime.\n";
 
 void writeOut(const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<size_t>(n);
-    }
+    writeAll(STDOUT_FILENO, text);
 }
 
 int fail(int code, const std::string &message) {
@@ -98,6 +90,10 @@ bool followDesktops(ProxyState &state, const StateStore &store, bool reassert,
         for (const std::string &note : probe.notes)
             why += "; " + note;
         problems.push_back(why);
+        // The request is still recorded: switching off later must find it.
+        std::string error;
+        if (!store.save(state, error))
+            problems.push_back(error);
         return false;
     }
 
@@ -190,11 +186,11 @@ int setServer(const std::string &service, const std::string &host, const std::st
     ServiceProxy &proxy = session.state.services[service];
     proxy.host = host;
     proxy.port = port;
-    if (proxy.enabled)
+    if (proxy.enabled) {
         proxy.switchedAt = ++session.state.clock;
-    if (!session.store.save(session.state, error))
-        return fail(exitFailed, error);
-    return proxy.enabled ? applyToDesktops(session, service, true) : exitOk;
+        return applyToDesktops(session, service, true); // saves the state on every path
+    }
+    return session.store.save(session.state, error) ? exitOk : fail(exitFailed, error);
 }
 
 int setState(const std::string &service, const std::string &onOff) {
@@ -222,9 +218,7 @@ int setState(const std::string &service, const std::string &onOff) {
     } else if (entry != session.state.services.end()) {
         entry->second.enabled = false;
     }
-    if (!session.store.save(session.state, error))
-        return fail(exitFailed, error);
-    return applyToDesktops(session, service, on);
+    return applyToDesktops(session, service, on); // saves the state on every path
 }
 
 int getServer(const std::string &service) {

@@ -73,19 +73,6 @@ void writeSettings(std::ostringstream &out, const char *tag, const std::string &
     }
 }
 
-bool writeAll(int fd, const std::string &data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool makeDirectories(const std::string &path) {
     for (size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos == path.size() || path[pos] == '/') {
@@ -98,6 +85,19 @@ bool makeDirectories(const std::string &path) {
 }
 
 } // namespace
+
+bool writeAll(int fd, const std::string &data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
 
 const ServiceProxy *ProxyState::activeService() const {
     const ServiceProxy *active = nullptr;

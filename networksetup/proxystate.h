@@ -39,6 +39,9 @@ struct ProxyState {
     const ServiceProxy *activeService() const;
 };
 
+// Writes all of data to fd, resuming after short or interrupted writes.
+bool writeAll(int fd, const std::string &data);
+
 std::string serializeState(const ProxyState &state);
 bool parseState(const std::string &text, ProxyState &state, std::string &error);
 
