@@ -1,11 +1,15 @@
 #include "ShellProcess.h"
 
+#include "ChildExitWatcher.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -13,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 extern char **environ;
@@ -21,11 +26,16 @@ namespace {
 
 // Enough of the latest output to explain a failure; older bytes are dropped.
 constexpr qsizetype collectedOutputLimit = 1024 * 1024;
+// How often a process adopted without a process descriptor is looked at.
+constexpr int adoptedCheckIntervalMs = 1000;
 
 int openExitDescriptor(pid_t pid) {
 #ifdef SYS_pidfd_open
     const long fd = syscall(SYS_pidfd_open, pid, 0);
-    return fd >= 0 ? static_cast<int>(fd) : -1;
+    if (fd < 0)
+        return -1;
+    fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    return static_cast<int>(fd);
 #else
     Q_UNUSED(pid);
     return -1;
@@ -43,6 +53,25 @@ bool makePipe(int fds[2]) {
 void closeDescriptor(int fd) {
     if (fd >= 0)
         close(fd);
+}
+
+// Our environment with the given NAME=VALUE entries set on top.
+std::vector<QByteArray> mergedEnvironment(const QStringList &overrides) {
+    std::vector<QByteArray> merged;
+    std::vector<QByteArray> extra;
+    for (const QString &entry : overrides)
+        extra.push_back(entry.toLocal8Bit());
+    for (char **variable = environ; *variable; ++variable) {
+        const QByteArray entry(*variable);
+        const QByteArray name = entry.left(entry.indexOf('=') + 1);
+        const bool overridden = std::any_of(extra.begin(), extra.end(), [&](const QByteArray &e) {
+            return !name.isEmpty() && e.startsWith(name);
+        });
+        if (!overridden)
+            merged.push_back(entry);
+    }
+    merged.insert(merged.end(), extra.begin(), extra.end());
+    return merged;
 }
 
 // Reaps a child whose handle was released before it ended, so no zombie stays behind.
@@ -67,12 +96,15 @@ private:
 } // namespace
 
 std::unique_ptr<ShellProcess> ShellProcess::start(const QString &program,
-                                                  const QStringList &arguments) {
+                                                  const QStringList &arguments,
+                                                  const QStringList &environment) {
     std::unique_ptr<ShellProcess> process(new ShellProcess);
 
     int fds[2];
-    if (!makePipe(fds))
+    if (!makePipe(fds)) {
+        process->m_launchError = QString::fromLocal8Bit(std::strerror(errno));
         return process;
+    }
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -108,45 +140,85 @@ std::unique_ptr<ShellProcess> ShellProcess::start(const QString &program,
     for (QByteArray &item : encoded)
         argv.push_back(item.data());
     argv.push_back(nullptr);
+    std::vector<QByteArray> environmentEntries = mergedEnvironment(environment);
+    std::vector<char *> envp;
+    for (QByteArray &entry : environmentEntries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     pid_t pid = -1;
     const int error =
-        posix_spawn(&pid, programPath.constData(), &actions, &attributes, argv.data(), environ);
+        posix_spawn(&pid, programPath.constData(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(fds[1]);
     if (error != 0) {
         close(fds[0]);
+        process->m_launchError = QString::fromLocal8Bit(std::strerror(error));
         return process;
     }
 
     fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
     process->m_pid = pid;
     process->m_outputFd = fds[0];
-    process->m_exitFd = openExitDescriptor(pid);
-
-    ShellProcess *self = process.get();
     if (QCoreApplication::instance()) {
+        ShellProcess *self = process.get();
         self->m_outputNotifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, self);
         QObject::connect(self->m_outputNotifier, &QSocketNotifier::activated, self,
                          &ShellProcess::onOutputReady);
-        if (self->m_exitFd >= 0) {
-            self->m_exitNotifier = new QSocketNotifier(self->m_exitFd, QSocketNotifier::Read, self);
-            QObject::connect(self->m_exitNotifier, &QSocketNotifier::activated, self,
-                             &ShellProcess::onExitReady);
-        }
     }
+    process->watchExit();
     return process;
+}
+
+std::unique_ptr<ShellProcess> ShellProcess::adopt(const ProcessIdentity &identity) {
+    std::unique_ptr<ShellProcess> process(new ShellProcess);
+    process->m_pid = identity.pid;
+    process->m_adopted = identity;
+    process->watchExit();
+    return process;
+}
+
+void ShellProcess::watchExit() {
+    if (!childExitsWatchedBySignal())
+        m_exitFd = openExitDescriptor(m_pid);
+    if (m_exitFd >= 0) {
+        if (QCoreApplication::instance()) {
+            m_exitNotifier = new QSocketNotifier(m_exitFd, QSocketNotifier::Read, this);
+            QObject::connect(m_exitNotifier, &QSocketNotifier::activated, this, [this] {
+                if (reap())
+                    reportExit();
+            });
+        }
+    } else if (m_adopted) {
+        // Not our child: no signal tells of its end, so look at it now and then.
+        m_adoptedCheck = new QTimer(this);
+        QObject::connect(m_adoptedCheck, &QTimer::timeout, this, [this] {
+            if (reap())
+                reportExit();
+        });
+        m_adoptedCheck->start(adoptedCheckIntervalMs);
+    } else {
+        m_watchedBySignal = true;
+        QPointer<ShellProcess> self(this);
+        ChildExitWatcher::instance().watch(m_pid, [self](int status) {
+            if (self)
+                self->reaped(status);
+        });
+    }
 }
 
 ShellProcess::~ShellProcess() {
     closeOutput();
     if (m_exitNotifier)
         m_exitNotifier->setEnabled(false);
-    if (wasLaunched() && !m_reaped && !reap(false) && m_exitFd >= 0 &&
-        QCoreApplication::instance()) {
-        new OrphanReaper(m_pid, m_exitFd, QCoreApplication::instance());
-        m_exitFd = -1;
+    if (wasLaunched() && !m_adopted && !reap()) {
+        if (m_watchedBySignal) {
+            ChildExitWatcher::instance().watch(m_pid, nullptr); // reaped, and nobody told
+        } else if (m_exitFd >= 0 && QCoreApplication::instance()) {
+            new OrphanReaper(m_pid, m_exitFd, QCoreApplication::instance());
+            m_exitFd = -1;
+        }
     }
     closeDescriptor(m_exitFd);
 }
@@ -184,65 +256,80 @@ void ShellProcess::closeOutput() {
     m_outputFd = -1;
 }
 
-bool ShellProcess::reap(bool block) {
+// Collects the exit without blocking; true once the process has ended.
+bool ShellProcess::reap() {
     if (m_reaped || !wasLaunched())
         return true;
-    int status = 0;
-    pid_t result;
-    do {
-        result = waitpid(m_pid, &status, block ? 0 : WNOHANG);
-    } while (result < 0 && errno == EINTR);
-    if (result == m_pid) {
-        m_waitStatus = status;
-        m_statusKnown = true;
-        m_reaped = true;
-    } else if (result < 0) {
-        m_reaped = true; // someone else reaped it; its status is unknown
+    if (m_adopted) {
+        m_reaped = !isRunning(*m_adopted);
+    } else {
+        int status = 0;
+        pid_t result;
+        do {
+            result = waitpid(m_pid, &status, WNOHANG);
+        } while (result < 0 && errno == EINTR);
+        if (result == m_pid) {
+            m_waitStatus = status;
+            m_statusKnown = true;
+            m_reaped = true;
+        } else if (result < 0) {
+            m_reaped = true; // someone else reaped it; its status is unknown
+        }
+        if (m_reaped && m_watchedBySignal)
+            ChildExitWatcher::instance().unwatch(m_pid);
     }
     if (m_reaped && m_exitNotifier)
         m_exitNotifier->setEnabled(false);
+    if (m_reaped && m_adoptedCheck)
+        m_adoptedCheck->stop();
     return m_reaped;
 }
 
-void ShellProcess::onOutputReady() {
-    QPointer<ShellProcess> self(this);
-    const bool open = drainOutput(true);
-    if (!self || open)
+void ShellProcess::reaped(int status) {
+    if (m_reaped)
         return;
-    // Without an exit descriptor the end of output is the only sign of exit we get.
-    if (m_exitFd < 0 && !m_reaped) {
-        reap(true);
-        emit exited();
-    }
+    m_reaped = true;
+    m_statusKnown = status != -1;
+    m_waitStatus = m_statusKnown ? status : 0;
+    // Told from inside the SIGCHLD handling, which may be someone else's blocking wait: report
+    // from the event loop instead.
+    QMetaObject::invokeMethod(this, &ShellProcess::reportExit, Qt::QueuedConnection);
 }
 
-void ShellProcess::onExitReady() {
+void ShellProcess::reportExit() {
+    if (m_exitReported)
+        return;
+    m_exitReported = true;
     QPointer<ShellProcess> self(this);
     // What the child wrote before it ended is already in the pipe: report it first.
     drainOutput(true);
-    if (!self || m_reaped)
-        return;
-    if (reap(false))
+    if (self)
         emit exited();
 }
 
+void ShellProcess::onOutputReady() {
+    drainOutput(true);
+}
+
 void ShellProcess::waitForExit() {
-    if (m_exitFd < 0) {
-        // Without an exit descriptor the end of output is our cue; the wait after it is short.
-        readToEnd();
-        reap(true);
-        return;
-    }
-    while (!m_reaped) {
-        pollfd fds[2] = {{m_exitFd, POLLIN, 0}, {m_outputFd, POLLIN, 0}};
-        if (poll(fds, m_outputFd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) {
-            reap(true);
+    while (!reap()) {
+        std::vector<pollfd> fds;
+        if (m_outputFd >= 0)
+            fds.push_back({m_outputFd, POLLIN, 0});
+        if (m_exitFd >= 0)
+            fds.push_back({m_exitFd, POLLIN, 0});
+        else if (m_watchedBySignal)
+            fds.push_back({ChildExitWatcher::instance().descriptor(), POLLIN, 0});
+        // An adopted process without a descriptor can only be looked at now and then.
+        const int timeout = m_exitFd < 0 && !m_watchedBySignal ? 100 : -1;
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR)
             break;
-        }
         drainOutput(false);
-        reap(false);
+        if (m_watchedBySignal)
+            ChildExitWatcher::instance().wakeUp();
     }
     drainOutput(false);
+    m_exitReported = true; // collected here: the event loop reports nothing more
 }
 
 QByteArray ShellProcess::readToEnd() {
@@ -257,11 +344,23 @@ QByteArray ShellProcess::readToEnd() {
 
 void ShellProcess::terminate() {
     m_terminationRequested = true;
+    signalSession(SIGTERM);
+}
+
+void ShellProcess::kill() {
+    m_terminationRequested = true;
+    signalSession(SIGKILL);
+}
+
+void ShellProcess::signalSession(int signalNumber) {
     if (!wasLaunched() || m_reaped)
         return;
+    // A pid from an earlier run may belong to someone else by now.
+    if (m_adopted && !isRunning(*m_adopted))
+        return;
     // The child leads its own session, so this reaches what bash started too.
-    if (kill(-m_pid, SIGTERM) != 0)
-        kill(m_pid, SIGTERM);
+    if (::kill(-m_pid, signalNumber) != 0)
+        ::kill(m_pid, signalNumber);
 }
 
 std::optional<int> ShellProcess::exitCode() const {
@@ -276,6 +375,8 @@ std::optional<int> ShellProcess::exitSignal() const {
     return std::nullopt;
 }
 
-std::unique_ptr<ShellProcess> runShellCommand(const QString &commandLine) {
-    return ShellProcess::start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), commandLine});
+std::unique_ptr<ShellProcess> runShellCommand(const QString &commandLine,
+                                              const QStringList &environment) {
+    return ShellProcess::start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), commandLine},
+                               environment);
 }

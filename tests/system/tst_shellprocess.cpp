@@ -3,6 +3,7 @@
 
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
@@ -103,6 +104,63 @@ private slots:
         kill(child, SIGTERM);
         // The released handle's child is still reaped once it ends: no zombie is left.
         QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(child)));
+    }
+
+    void withoutProcessDescriptorsExitsAreStillSeen() {
+        qputenv("ZENTREL_NO_PIDFD", "1");
+        std::vector<pid_t> pids;
+        std::vector<std::unique_ptr<ShellProcess>> watched;
+        for (int i = 0; i < 200; ++i) {
+            auto process = runShellCommand(QStringLiteral("exit 3"));
+            pids.push_back(process->pid());
+            if (i % 3 == 0)
+                process->waitForExit();
+            else if (i % 3 == 1)
+                watched.push_back(std::move(process)); // ends through the event loop
+        }                                              // and a third released at once
+        QTRY_VERIFY(std::all_of(watched.begin(), watched.end(),
+                                [](const auto &process) { return process->hasExited(); }));
+        QCOMPARE(watched.front()->exitCode(), std::optional<int>(3));
+        QTRY_VERIFY(std::none_of(pids.begin(), pids.end(), [](pid_t pid) {
+            return QFile::exists(QStringLiteral("/proc/%1").arg(pid));
+        }));
+
+        // A background child holding the pipe does not hide the shell's own end.
+        auto process = runShellCommand(QStringLiteral("sleep 30 & echo $!; exit 4"));
+        QSignalSpy exited(process.get(), &ShellProcess::exited);
+        QVERIFY(exited.wait(5000));
+        QCOMPARE(process->exitCode(), std::optional<int>(4));
+        auto waited = runShellCommand(QStringLiteral("sleep 30 & echo $!; exit 5"));
+        waited->waitForExit();
+        QCOMPARE(waited->exitCode(), std::optional<int>(5));
+        for (const auto &handle : {process.get(), waited.get()})
+            kill(handle->output().trimmed().toInt(), SIGKILL);
+        qunsetenv("ZENTREL_NO_PIDFD");
+    }
+
+    void adoptedProcessIsWatchedAndStoppedOnlyIfStillTheSame() {
+        for (const bool withDescriptors : {true, false}) {
+            if (!withDescriptors)
+                qputenv("ZENTREL_NO_PIDFD", "1");
+            // Not our child: started by a shell that has gone.
+            auto starter = runShellCommand(QStringLiteral("sleep 60 >/dev/null 2>&1 & echo $!"));
+            const pid_t sleeper = starter->readToEnd().trimmed().toInt();
+            const std::optional<ProcessIdentity> identity = identifyProcess(sleeper);
+            QVERIFY(identity);
+
+            ProcessIdentity stranger = *identity;
+            ++stranger.startTime; // the same pid, another process
+            ShellProcess::adopt(stranger)->terminate();
+            QTest::qWait(100);
+            QVERIFY(isAlive(sleeper));
+
+            auto adopted = ShellProcess::adopt(*identity);
+            QSignalSpy exited(adopted.get(), &ShellProcess::exited);
+            adopted->terminate();
+            QVERIFY(exited.wait(5000));
+            QVERIFY(!isRunning(*identity));
+            qunsetenv("ZENTREL_NO_PIDFD");
+        }
     }
 };
 
