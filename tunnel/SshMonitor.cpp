@@ -22,7 +22,12 @@ std::optional<QString> sshErrorText(const QByteArray &chunk) {
 }
 
 QString sshEndedText(const QString &laterOutput, std::optional<int> exitCode,
-                     std::optional<int> exitSignal) {
+                     std::optional<int> exitSignal, bool outputReadable) {
+    if (!outputReadable)
+        return QCoreApplication::translate(
+            "SshMonitor",
+            "The SSH connection ended. It was started by an earlier run of Zentrel VPN, so "
+            "what ssh reported cannot be shown.");
     if (!laterOutput.isEmpty())
         return laterOutput;
     if (exitSignal)
@@ -59,5 +64,5 @@ void SshMonitor::onExited() {
     if (!m_process || m_process->terminationRequested())
         return;
     emit ended(sshEndedText(decodedAndTrimmed(m_laterOutput), m_process->exitCode(),
-                            m_process->exitSignal()));
+                            m_process->exitSignal(), !m_process->isAdopted()));
 }

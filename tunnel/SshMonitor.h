@@ -14,9 +14,10 @@ class ShellProcess;
 std::optional<QString> sshErrorText(const QByteArray &chunk);
 
 // What to tell the user when ssh ended by itself: what it wrote after its first chunk, or,
-// when it wrote nothing more, how it ended.
+// when it wrote nothing more, how it ended. The output of an ssh taken over from an earlier
+// run cannot be read, which the text then says.
 QString sshEndedText(const QString &laterOutput, std::optional<int> exitCode,
-                     std::optional<int> exitSignal);
+                     std::optional<int> exitSignal, bool outputReadable = true);
 
 // Watches one tunnel's ssh process. Its first chunk of output goes to firstChunk(); when the
 // process ends without our having asked it to, ended() carries what to tell the user.

@@ -1,0 +1,314 @@
+#include "ConnectionController.h"
+
+#include "ShellProcess.h"
+#include "SshMonitor.h"
+
+namespace {
+// ssh gets this long to end after SIGTERM; then it is killed.
+constexpr std::chrono::milliseconds sshTerminationGrace{2000};
+constexpr std::chrono::milliseconds defaultCommandDeadline{10000};
+} // namespace
+
+bool connectionJobApplies(ConnectionJob job, bool connected, bool quitting) {
+    if (quitting)
+        return false;
+    switch (job) {
+    case ConnectionJob::Recover:
+    case ConnectionJob::Connect:
+        return !connected;
+    case ConnectionJob::Disconnect:
+    case ConnectionJob::Fail:
+        return connected;
+    case ConnectionJob::Quit:
+        return true;
+    }
+    return false;
+}
+
+ConnectionController::ConnectionController(SettingsSource settings, TunnelRecordFile recordFile,
+                                           QObject *parent)
+    : QObject(parent), m_settings(std::move(settings)), m_recordFile(std::move(recordFile)),
+      m_commandDeadline(defaultCommandDeadline) {
+    m_killTimer.setSingleShot(true);
+    QObject::connect(&m_killTimer, &QTimer::timeout, this, [this] {
+        if (m_ssh)
+            m_ssh->kill();
+    });
+}
+
+ConnectionController::~ConnectionController() = default;
+
+void ConnectionController::recoverEarlierRun() {
+    enqueue({ConnectionJob::Recover, {}});
+}
+
+void ConnectionController::requestConnect() {
+    enqueue({ConnectionJob::Connect, {}});
+}
+
+void ConnectionController::requestDisconnect() {
+    enqueue({ConnectionJob::Disconnect, {}});
+}
+
+void ConnectionController::requestQuit(QuitUrgency urgency) {
+    if (urgency == QuitUrgency::InTurn) {
+        enqueue({ConnectionJob::Quit, {}});
+        return;
+    }
+    // Ahead of everything but taking over an earlier run's tunnel, which the quit then ends
+    // properly instead of leaving it behind.
+    m_awaitingAcknowledgement = false;
+    auto position = m_jobs.begin();
+    while (position != m_jobs.end() && position->kind == ConnectionJob::Recover)
+        ++position;
+    m_jobs.insert(position, {ConnectionJob::Quit, {}});
+    runNext();
+}
+
+void ConnectionController::failTunnel(const QString &message) {
+    // One report per tunnel: its error text and its end often both arrive.
+    if (!m_connected || m_failureQueued)
+        return;
+    m_failureQueued = true;
+    enqueue({ConnectionJob::Fail, message}, true);
+}
+
+void ConnectionController::failureAcknowledged() {
+    m_awaitingAcknowledgement = false;
+    runNext();
+}
+
+void ConnectionController::enqueue(Job job, bool first) {
+    if (first)
+        m_jobs.push_front(std::move(job));
+    else
+        m_jobs.push_back(std::move(job));
+    runNext();
+}
+
+void ConnectionController::runNext() {
+    while (!m_busy && !m_awaitingAcknowledgement && !m_jobs.empty()) {
+        const Job job = m_jobs.front();
+        m_jobs.pop_front();
+        if (!connectionJobApplies(job.kind, m_connected, m_quitting))
+            continue;
+        m_busy = true;
+        m_failures.clear();
+        switch (job.kind) {
+        case ConnectionJob::Recover:
+            recover();
+            break;
+        case ConnectionJob::Connect:
+            connectTunnel();
+            break;
+        case ConnectionJob::Disconnect:
+            tearDown([this] {
+                reportCommandFailures();
+                finishJob();
+            });
+            break;
+        case ConnectionJob::Fail:
+            tearDown([this, message = job.message] {
+                reportCommandFailures();
+                m_awaitingAcknowledgement = true;
+                finishJob();
+                emit tunnelFailed(message);
+            });
+            break;
+        case ConnectionJob::Quit:
+            if (m_connected) {
+                tearDown([this] {
+                    reportCommandFailures();
+                    m_quitting = true;
+                    finishJob();
+                    emit quitReady();
+                });
+            } else {
+                m_quitting = true;
+                finishJob();
+                emit quitReady();
+            }
+            break;
+        }
+    }
+}
+
+void ConnectionController::finishJob() {
+    m_busy = false;
+    // Later, from the event loop: the job's own signals are handled before the next one starts.
+    QMetaObject::invokeMethod(this, &ConnectionController::runNext, Qt::QueuedConnection);
+}
+
+void ConnectionController::recover() {
+    const TunnelRecordFile::Loaded loaded = m_recordFile.load();
+    if (!loaded.error.isEmpty()) {
+        emit notice(tr("Zentrel VPN cannot tell whether an earlier run left your proxy switched "
+                       "on. %1 If your desktop's proxy points at localhost although you are not "
+                       "connected, switch it off in your system settings.")
+                        .arg(loaded.error));
+        finishJob();
+        return;
+    }
+    const std::optional<TunnelRecord> &record = loaded.record;
+    const bool sshRunning = record && record->ssh && isRunning(*record->ssh);
+    switch (recoveryFor(record, sshRunning)) {
+    case Recovery::Nothing:
+        finishJob();
+        break;
+    case Recovery::Forget:
+        clearRecord();
+        finishJob();
+        break;
+    case Recovery::Adopt:
+        m_tunnel = TunnelSettings{record->networkService, record->port, record->username,
+                                  record->server,         {},           {}};
+        m_switchedService = record->proxySwitchedOn ? record->networkService : QString();
+        m_ssh = ShellProcess::adopt(*record->ssh);
+        watchSsh();
+        setConnected(true);
+        finishJob();
+        break;
+    case Recovery::SwitchOff: {
+        TunnelSettings switched;
+        switched.networkService = record->networkService;
+        runCommand(proxyOffCommand(switched), [this](bool succeeded) {
+            // A failure keeps the record, so that the next launch tries again.
+            if (succeeded) {
+                clearRecord();
+                emit notice(
+                    tr("The proxy left on by an earlier run of Zentrel VPN was switched off."));
+            }
+            reportCommandFailures();
+            finishJob();
+        });
+        break;
+    }
+    }
+}
+
+void ConnectionController::connectTunnel() {
+    // The last tunnel's ssh has ended (a disconnect waits for that); its pid may be anyone's now.
+    m_monitor.reset();
+    m_ssh.reset();
+    m_tunnel = m_settings();
+    m_switchedService = m_tunnel.networkService;
+    if (m_switchedService.isEmpty()) {
+        // Switching the proxy of no service can only fail; the tunnel itself still works.
+        emit notice(tr("No network service was found, so your desktop's proxy was not switched. "
+                       "The tunnel still works: applications can use localhost:%1 as their "
+                       "SOCKS proxy, set up by hand.")
+                        .arg(m_tunnel.port));
+        startSsh();
+        return;
+    }
+    // On disk before the proxy changes, so that a crash from here on can be undone.
+    writeRecord();
+    runCommand(proxyAddressCommand(m_tunnel), [this](bool) {
+        runCommand(proxyOnCommand(m_tunnel), [this](bool) { startSsh(); });
+    });
+}
+
+void ConnectionController::startSsh() {
+    m_ssh = runShellCommand(tunnelCommand(m_tunnel), m_sshEnvironment);
+    if (!m_ssh->wasLaunched()) {
+        const QString why = tr("ssh could not be started: %1. Check the settings in the "
+                               "preferences window; a value may be far too long.")
+                                .arg(m_ssh->launchError());
+        tearDown([this, why] {
+            reportCommandFailures();
+            m_awaitingAcknowledgement = true;
+            finishJob();
+            emit tunnelFailed(why);
+        });
+        return;
+    }
+    writeRecord();
+    watchSsh();
+    setConnected(true);
+    reportCommandFailures();
+    finishJob();
+}
+
+void ConnectionController::tearDown(std::function<void()> then) {
+    if (m_ssh && !m_ssh->hasExited()) {
+        m_ssh->terminate();
+        m_killTimer.start(sshTerminationGrace);
+    }
+    auto finish = [this, then = std::move(then)] {
+        awaitSshEnd([this, then] {
+            m_killTimer.stop();
+            clearRecord();
+            m_switchedService.clear();
+            setConnected(false);
+            then();
+        });
+    };
+    if (m_switchedService.isEmpty()) {
+        finish();
+        return;
+    }
+    TunnelSettings switched = m_tunnel;
+    switched.networkService = m_switchedService;
+    runCommand(proxyOffCommand(switched), [finish](bool) { finish(); });
+}
+
+void ConnectionController::awaitSshEnd(std::function<void()> then) {
+    if (!m_ssh || m_ssh->hasExited()) {
+        then();
+        return;
+    }
+    auto *connection = new QMetaObject::Connection;
+    *connection = QObject::connect(m_ssh.get(), &ShellProcess::exited, this,
+                                   [connection, then = std::move(then)] {
+                                       QObject::disconnect(*connection);
+                                       delete connection;
+                                       then();
+                                   });
+}
+
+void ConnectionController::runCommand(const QString &commandLine, std::function<void(bool)> then) {
+    runTimedCommand(commandLine, m_commandDeadline, this,
+                    [this, then = std::move(then)](const CommandOutcome &outcome) {
+                        if (!outcome.succeeded())
+                            m_failures.append(outcome);
+                        then(outcome.succeeded());
+                    });
+}
+
+void ConnectionController::watchSsh() {
+    m_failureQueued = false;
+    m_monitor = std::make_unique<SshMonitor>(*m_ssh);
+    QObject::connect(m_monitor.get(), &SshMonitor::firstChunk, this,
+                     &ConnectionController::sshOutput);
+    QObject::connect(m_monitor.get(), &SshMonitor::ended, this, &ConnectionController::failTunnel);
+}
+
+void ConnectionController::setConnected(bool connected) {
+    m_connected = connected;
+    emit connectedChanged(connected);
+}
+
+void ConnectionController::reportCommandFailures() {
+    if (!m_failures.isEmpty())
+        emit proxyCommandsFailed(m_failures);
+    m_failures.clear();
+}
+
+void ConnectionController::writeRecord() {
+    TunnelRecord record{m_switchedService, !m_switchedService.isEmpty(),
+                        m_tunnel.port,     m_tunnel.username,
+                        m_tunnel.server,   std::nullopt};
+    if (m_ssh && m_ssh->wasLaunched())
+        record.ssh = identifyProcess(m_ssh->pid());
+    QString error;
+    if (!m_recordFile.save(record, error))
+        emit notice(tr("Zentrel VPN cannot keep track of the tunnel: %1 If Zentrel VPN stops "
+                       "unexpectedly, it cannot put your proxy settings back by itself.")
+                        .arg(error));
+}
+
+void ConnectionController::clearRecord() {
+    QString error;
+    if (!m_recordFile.clear(error))
+        emit notice(error);
+}

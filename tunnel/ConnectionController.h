@@ -1,0 +1,127 @@
+#pragma once
+
+#include "CommandLines.h"
+#include "TimedCommand.h"
+#include "TunnelRecord.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+
+class ShellProcess;
+class SshMonitor;
+
+// What can be asked of the connection. Each is carried out after the one before it has ended.
+enum class ConnectionJob {
+    Recover,    // at launch: take over or clean up what an earlier run left
+    Connect,    // the user's Connect
+    Disconnect, // the user's Disconnect
+    Fail,       // ssh reported a failure: disconnect, then report it
+    Quit,       // disconnect when connected, then let the application end
+};
+
+// Whether a job still applies when its turn comes: Connect while connected, for instance, or
+// anything after Quit, no longer does.
+bool connectionJobApplies(ConnectionJob job, bool connected, bool quitting);
+
+// Brings the tunnel up and down: runs the proxy commands and ssh in order without ever holding
+// up the event loop, never lets two connects or disconnects interleave, keeps at most one ssh
+// of ours alive, and keeps a record on disk of what it changed so that a later run can take
+// over or undo it.
+class ConnectionController : public QObject {
+    Q_OBJECT
+
+public:
+    using SettingsSource = std::function<TunnelSettings()>;
+
+    // `settings` is asked for the settings at the moment a connect starts.
+    ConnectionController(SettingsSource settings, TunnelRecordFile recordFile,
+                         QObject *parent = nullptr);
+    // A running ssh is deliberately left alone: the record lets the next run take it over.
+    ~ConnectionController() override;
+
+    void recoverEarlierRun();
+    void requestConnect();
+    void requestDisconnect();
+    // In turn, like the others; an urgent quit (a signal, the end of the session) goes first
+    // and does not wait for a failure report to be read.
+    enum class QuitUrgency { InTurn, Urgent };
+    void requestQuit(QuitUrgency urgency = QuitUrgency::InTurn);
+    // ssh said the tunnel failed: disconnect, then report `message` through tunnelFailed().
+    void failTunnel(const QString &message);
+    // The failure report has been read: what was asked meanwhile is carried out now.
+    void failureAcknowledged();
+
+    bool isConnected() const { return m_connected; }
+    // Nothing running and nothing waiting.
+    bool isIdle() const { return !m_busy && m_jobs.empty(); }
+    ShellProcess *sshProcess() const { return m_ssh.get(); }
+    // The settings of the tunnel that is up (for one taken over, those of the earlier run).
+    const TunnelSettings &tunnel() const { return m_tunnel; }
+
+    // NAME=VALUE entries that ssh gets on top of our environment.
+    void setSshEnvironment(const QStringList &environment) { m_sshEnvironment = environment; }
+    // How long a proxy command may take before it is stopped and counted as failed.
+    void setCommandDeadline(std::chrono::milliseconds deadline) { m_commandDeadline = deadline; }
+
+signals:
+    void connectedChanged(bool connected);
+    // ssh's first chunk of output, to be judged by the application.
+    void sshOutput(const QByteArray &firstChunk);
+    // The tunnel is down because of `message`; jobs wait until failureAcknowledged().
+    void tunnelFailed(const QString &message);
+    // Every proxy command of one connect, disconnect or launch clean-up that did not succeed.
+    void proxyCommandsFailed(const QList<CommandOutcome> &failures);
+    // Something the user should know that is not an error of theirs.
+    void notice(const QString &text);
+    // The quit asked for has done its part: the application may end.
+    void quitReady();
+
+private:
+    struct Job {
+        ConnectionJob kind;
+        QString message;
+    };
+
+    void enqueue(Job job, bool first = false);
+    void runNext();
+    void finishJob();
+
+    void recover();
+    void connectTunnel();
+    void startSsh();
+    // The disconnect steps: stop ssh, switch the proxy off, wait for ssh's end.
+    void tearDown(std::function<void()> then);
+    void awaitSshEnd(std::function<void()> then);
+    void runCommand(const QString &commandLine, std::function<void(bool succeeded)> then);
+    void watchSsh();
+    void setConnected(bool connected);
+    void reportCommandFailures();
+    void writeRecord();
+    void clearRecord();
+
+    SettingsSource m_settings;
+    TunnelRecordFile m_recordFile;
+    QStringList m_sshEnvironment;
+    std::chrono::milliseconds m_commandDeadline;
+
+    std::deque<Job> m_jobs;
+    bool m_busy = false;
+    bool m_awaitingAcknowledgement = false;
+    bool m_quitting = false;
+
+    bool m_connected = false;
+    TunnelSettings m_tunnel;
+    QString m_switchedService; // whose proxy is switched on, "" when none
+    std::unique_ptr<ShellProcess> m_ssh;
+    std::unique_ptr<SshMonitor> m_monitor;
+    bool m_failureQueued = false;
+    QTimer m_killTimer;
+    QList<CommandOutcome> m_failures;
+};
