@@ -1,7 +1,9 @@
 #include "AppDelegate.h"
 
 #include "CommandLines.h"
+#include "ConnectionController.h"
 #include "MainMenu.h"
+#include "MessageBoxes.h"
 #include "NetworkServices.h"
 #include "PreferencesWindow.h"
 #include "SettingsKeys.h"
@@ -16,7 +18,6 @@
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 
-// A running ssh is deliberately left alone: only disconnect stops it.
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -25,6 +26,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     configureMenu();
     setupPreferencesWindow();
     QObject::connect(&m_settingsStore, &SettingsStore::changed, this, &AppDelegate::configureMenu);
+    setupConnection();
 }
 
 void AppDelegate::setupStatusItem() {
@@ -48,6 +50,26 @@ void AppDelegate::setupPreferencesWindow() {
     installMainMenu(*preferencesWindow);
 }
 
+void AppDelegate::setupConnection() {
+    m_connection = std::make_unique<ConnectionController>([this] { return tunnelSettings(); },
+                                                          TunnelRecordFile());
+    ConnectionController *connection = m_connection.get();
+    QObject::connect(
+        connection, &ConnectionController::connectedChanged, this,
+        [this](bool connected) { connected ? applyConnectedLook() : applyDisconnectedLook(); });
+    QObject::connect(connection, &ConnectionController::sshOutput, this, &AppDelegate::readPipe);
+    QObject::connect(connection, &ConnectionController::tunnelFailed, this,
+                     &AppDelegate::showSshError);
+    QObject::connect(connection, &ConnectionController::proxyCommandsFailed, this,
+                     &AppDelegate::showProxyFailures);
+    QObject::connect(connection, &ConnectionController::notice, this, &AppDelegate::showNotice);
+    // quit() would first send close requests to the windows; end the loop directly instead.
+    QObject::connect(connection, &ConnectionController::quitReady, this,
+                     [] { QCoreApplication::exit(0); });
+    // A tunnel that outlived an earlier run is taken over; a proxy it left on is put back.
+    connection->recoverEarlierRun();
+}
+
 void AppDelegate::openPreferencesWindow() {
     preferencesWindow->open();
 }
@@ -56,19 +78,18 @@ void AppDelegate::reportMissingTray() {
     openPreferencesWindow();
     // Not modal: the preferences window stays usable, and the tray icon shows by itself as
     // soon as a tray appears.
-    m_missingTrayNotice = std::make_unique<QMessageBox>(
-        QMessageBox::Information, QStringLiteral("Zentrel VPN"),
-        tr("Zentrel VPN cannot show its menu: your desktop has no system tray."), QMessageBox::Ok,
-        preferencesWindow.get());
-    m_missingTrayNotice->setInformativeText(
+    QMessageBox *notice = makeMessageBox(
+        QMessageBox::Information,
+        tr("Zentrel VPN cannot show its menu: your desktop has no system tray."),
         tr("Connect and Disconnect live in the Zentrel VPN icon in the system tray. "
            "On GNOME, install and enable the AppIndicator extension "
            "(package gnome-shell-extension-appindicator), then log out and back in; on other "
            "desktops, add a system tray or status notifier area to a panel. The icon appears as "
            "soon as a tray is there, without restarting Zentrel VPN.\n\n"
-           "Meanwhile you can set up your connection in the preferences window."));
-    m_missingTrayNotice->setWindowModality(Qt::NonModal);
-    m_missingTrayNotice->show();
+           "Meanwhile you can set up your connection in the preferences window."),
+        preferencesWindow.get());
+    notice->setWindowModality(Qt::NonModal);
+    notice->show();
 }
 
 void AppDelegate::loadSettings() {
@@ -90,81 +111,73 @@ void AppDelegate::loadSettings() {
 
     // Detection runs only while no service is stored; a stored empty name stays empty.
     const std::optional<QString> storedService = store.text(SettingsKeys::networkService);
-    networkService = storedService ? *storedService : defaultNetworkService();
+    networkService = storedService ? *storedService : detectNetworkService();
 }
 
 void AppDelegate::configureMenu() {
     loadSettings();
-    if (const auto item = configuredConnectionItem(connected, *server))
+    if (const auto item = configuredConnectionItem(connected(), *server))
         menu->setConnectionItem(*item);
 }
 
 void AppDelegate::connect() {
-    const TunnelSettings settings = tunnelSettings();
-    runProxyCommand(proxyAddressCommand(settings));
-    runProxyCommand(proxyOnCommand(settings));
-    m_switchedService = settings.networkService;
-
-    // The previous tunnel's handle may be in the middle of reporting; let it finish first.
-    if (sshCommand)
-        sshCommand.release()->deleteLater();
-    sshCommand = runShellCommand(tunnelCommand(settings));
-    m_sshMonitor = std::make_unique<SshMonitor>(*sshCommand);
-    QObject::connect(m_sshMonitor.get(), &SshMonitor::firstChunk, this, &AppDelegate::readPipe);
-    QObject::connect(m_sshMonitor.get(), &SshMonitor::ended, this, &AppDelegate::sshEnded);
-
-    connected = true;
-    applyConnectedLook();
+    if (!m_missingHelperDirectory.isEmpty())
+        showNotice(tr("Zentrel VPN cannot switch your desktop's proxy: its helper program "
+                      "networksetup is missing from %1. Reinstall Zentrel VPN to put it back.")
+                       .arg(m_missingHelperDirectory));
+    m_connection->requestConnect();
 }
 
 void AppDelegate::disconnect() {
-    if (sshCommand)
-        sshCommand->terminate();
-    // Switch off the service that connect switched on, even if another one has been picked
-    // since: switching off the new one would leave the old one pointing at a dead tunnel.
-    TunnelSettings settings = tunnelSettings();
-    if (m_switchedService)
-        settings.networkService = *m_switchedService;
-    runProxyCommand(proxyOffCommand(settings));
-    connected = false;
-    applyDisconnectedLook();
+    m_connection->requestDisconnect();
 }
 
 void AppDelegate::readPipe(const QByteArray &chunk) {
-    const std::optional<QString> error = sshErrorText(chunk);
-    if (!error)
-        return;
-    disconnect();
-    showSshError(*error);
+    if (const std::optional<QString> error = sshErrorText(chunk))
+        m_connection->failTunnel(*error);
 }
 
-void AppDelegate::sshEnded(const QString &message) {
-    if (!connected)
-        return;
-    disconnect();
-    showSshError(message);
+void AppDelegate::quit() {
+    m_connection->requestQuit();
+}
+
+void AppDelegate::quitNow() {
+    m_connection->requestQuit(ConnectionController::QuitUrgency::Urgent);
+}
+
+bool AppDelegate::connected() const {
+    return m_connection && m_connection->isConnected();
+}
+
+ShellProcess *AppDelegate::sshCommand() const {
+    return m_connection ? m_connection->sshProcess() : nullptr;
 }
 
 void AppDelegate::showSshError(const QString &text) {
-    QMessageBox alert(QMessageBox::Critical, QStringLiteral("Zentrel VPN"),
-                      QStringLiteral("SSH Error"), QMessageBox::Ok);
-    alert.setInformativeText(text);
-    alert.exec();
+    QMessageBox *alert = makeMessageBox(QMessageBox::Critical, QStringLiteral("SSH Error"), text);
+    // Modal for the user, without a nested event loop: what they ask meanwhile waits its turn.
+    alert->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(alert, &QMessageBox::finished, m_connection.get(),
+                     &ConnectionController::failureAcknowledged);
+    alert->show();
 }
 
-void AppDelegate::runProxyCommand(const QString &commandLine) {
-    const std::unique_ptr<ShellProcess> command = runShellCommand(commandLine);
-    command->waitForExit();
-    const std::optional<int> exitCode = command->exitCode();
-    if (!command->wasLaunched() || (exitCode && *exitCode == 0))
-        return;
-    QMessageBox warning(QMessageBox::Warning, QStringLiteral("Zentrel VPN"),
-                        tr("The proxy setting could not be changed"), QMessageBox::Ok);
-    const QString output = QString::fromUtf8(command->readToEnd()).trimmed();
-    warning.setInformativeText(
-        tr("This command failed:\n%1\n\n%2")
-            .arg(commandLine, output.isEmpty() ? tr("(no output)") : output));
-    warning.exec();
+void AppDelegate::showProxyFailures(const QList<CommandOutcome> &failures) {
+    QStringList descriptions;
+    for (const CommandOutcome &failure : failures)
+        descriptions << failure.commandLine + QLatin1Char('\n') + failureDescription(failure);
+    QMessageBox *warning = makeMessageBox(
+        QMessageBox::Warning, tr("The proxy setting could not be changed"),
+        (failures.size() == 1 ? tr("This command failed:") : tr("These commands failed:")) +
+            QStringLiteral("\n\n") + descriptions.join(QStringLiteral("\n\n")));
+    warning->setWindowModality(Qt::NonModal);
+    warning->show();
+}
+
+void AppDelegate::showNotice(const QString &text) {
+    QMessageBox *notice = makeMessageBox(QMessageBox::Information, text, QString());
+    notice->setWindowModality(Qt::NonModal);
+    notice->show();
 }
 
 void AppDelegate::applyConnectedLook() {
@@ -175,13 +188,6 @@ void AppDelegate::applyConnectedLook() {
 void AppDelegate::applyDisconnectedLook() {
     statusItem->setOpacity(statusOpacity(false));
     menu->setConnectionItem(disconnectedConnectionItem());
-}
-
-void AppDelegate::quit() {
-    if (connected)
-        disconnect();
-    // quit() would first send close requests to the windows; end the loop directly instead.
-    QCoreApplication::exit(0);
 }
 
 QString AppDelegate::sshKeyArgument() const {

@@ -8,16 +8,18 @@
 #include <memory>
 #include <optional>
 
-class QMessageBox;
+class ConnectionController;
 class ShellProcess;
-class SshMonitor;
 class StatusItem;
 class StatusMenu;
 class PreferencesWindow;
+struct CommandOutcome;
 struct TunnelSettings;
 
 // The one object that holds the application's state and receives every action of the status
-// menu and every callback; main() owns exactly one for the whole process.
+// menu and every callback; main() owns exactly one for the whole process. The tunnel itself is
+// the connection controller's business: the delegate passes requests on and keeps the menu,
+// the icon and the messages in step with it.
 //
 // Its members connect() and disconnect() hide QObject's: calls to those are qualified.
 class AppDelegate : public QObject {
@@ -25,6 +27,8 @@ class AppDelegate : public QObject {
 
 public:
     explicit AppDelegate(QObject *parent = nullptr);
+    // A running ssh is deliberately left alone (the window's Quit keeps the tunnel); the next
+    // launch takes it over.
     ~AppDelegate() override;
 
     // Runs once, when the event loop is about to start.
@@ -38,16 +42,23 @@ public:
     void openPreferencesWindow();
     // Without a system tray the menu cannot show: say so and open the preferences window.
     void reportMissingTray();
+    // Where our networksetup should be but is not; every Connect then says so.
+    void setMissingHelperDirectory(const QString &directory) {
+        m_missingHelperDirectory = directory;
+    }
 
-    // Points the proxy at the local port, switches it on and starts the tunnel.
+    // Points the proxy at the local port, switches it on and starts the tunnel, after whatever
+    // was asked before has been done.
     void connect();
-    // Stops the tunnel and switches the proxy off; runs every step whatever the state.
+    // Stops the tunnel and switches the proxy off, in turn likewise.
     void disconnect();
     // ssh's first chunk of output: anything but blanks or a "channel " message is an error.
     void readPipe(const QByteArray &chunk);
 
     // The status menu's Quit: disconnects first when connected, then ends the application.
     void quit();
+    // A termination signal or the end of the session: the same, ahead of anything waiting.
+    void quitNow();
 
     // " -i PATH" for a custom key, else "" (built from the loaded fields).
     QString sshKeyArgument() const;
@@ -55,6 +66,10 @@ public:
     TunnelSettings tunnelSettings() const;
 
     SettingsStore &settingsStore() { return m_settingsStore; }
+    ConnectionController &connection() { return *m_connection; }
+    bool connected() const;
+    // The ssh process of the current or last tunnel, if any.
+    ShellProcess *sshCommand() const;
 
     // Loaded settings; absent until the first loadSettings().
     std::optional<QString> username;
@@ -67,25 +82,19 @@ public:
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<StatusMenu> menu;
     std::unique_ptr<PreferencesWindow> preferencesWindow;
-    std::unique_ptr<ShellProcess> sshCommand;
-    bool connected = false;
 
 private:
     void setupStatusItem();
     void setupMenu();
     void setupPreferencesWindow();
+    void setupConnection();
     void applyConnectedLook();
     void applyDisconnectedLook();
-    // ssh ended by itself while the tunnel was up.
-    void sshEnded(const QString &message);
     void showSshError(const QString &text);
-    // Runs a proxy command and waits; a failure is shown, since the desktop's proxy is then
-    // not what the menu says.
-    void runProxyCommand(const QString &commandLine);
+    void showProxyFailures(const QList<CommandOutcome> &failures);
+    void showNotice(const QString &text);
 
     SettingsStore m_settingsStore;
-    std::unique_ptr<SshMonitor> m_sshMonitor;
-    std::unique_ptr<QMessageBox> m_missingTrayNotice;
-    // The network service whose proxy the last connect switched on.
-    std::optional<QString> m_switchedService;
+    std::unique_ptr<ConnectionController> m_connection;
+    QString m_missingHelperDirectory;
 };

@@ -1,47 +1,89 @@
 #include "AppDelegate.h"
+#include "LoginCheck.h"
+#include "SearchPath.h"
+#include "SignalNotifier.h"
 #include "SingleInstance.h"
+#include "TunnelRecord.h"
 
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QIcon>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <csignal>
+#include <cstring>
 
 namespace {
 // On Linux our own networksetup lives in the private helper directory; putting it first on
-// PATH lets the proxy command lines run unchanged. macOS has the system's own.
-void putHelperDirectoryOnPath() {
-#ifndef Q_OS_MACOS
+// PATH lets the proxy command lines run unchanged. macOS has the system's own. Returns the
+// directory when the helper is missing from it.
+QString putHelperDirectoryOnPath() {
+#ifdef Q_OS_MACOS
+    qputenv("PATH", searchPathWith(QString(), qgetenv("PATH")));
+    return QString();
+#else
     const QString helperDirectory = QDir::cleanPath(
         QCoreApplication::applicationDirPath() + QStringLiteral("/" ZENTREL_HELPER_RELATIVE_DIR));
-    QByteArray path = QFile::encodeName(helperDirectory);
-    const QByteArray inherited = qgetenv("PATH");
-    if (!inherited.isEmpty())
-        path += ':' + inherited;
-    qputenv("PATH", path);
+    qputenv("PATH", searchPathWith(helperDirectory, qgetenv("PATH")));
+    const bool present =
+        QFileInfo(helperDirectory + QStringLiteral("/networksetup")).isExecutable();
+    return present ? QString() : helperDirectory;
 #endif
+}
+
+bool onlyCheckingAtLogin(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--restore-proxy") == 0)
+            return true;
+    }
+    return false;
 }
 } // namespace
 
 int main(int argc, char *argv[]) {
+    if (onlyCheckingAtLogin(argc, argv)) {
+        QCoreApplication application(argc, argv);
+        putHelperDirectoryOnPath();
+        return runLoginCheck(TunnelRecordFile());
+    }
+
     QApplication application(argc, argv);
+    // Being told to end, by a signal or by the end of the session, is the status menu's Quit:
+    // the proxy must not stay pointed at a tunnel that is about to go. Caught from the start
+    // (a signal that comes early waits in the notifier's pipe); a second one ends the process
+    // at once, should the orderly way hang.
+    SignalNotifier termination({SIGTERM, SIGINT, SIGHUP}, SignalNotifier::Delivery::FirstOnly);
     QApplication::setApplicationName(QStringLiteral("Zentrel VPN"));
     QApplication::setQuitOnLastWindowClosed(false);
     // Lets the desktop match our windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.zentrel.ZentrelVPN"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zentrel-vpn")));
-    putHelperDirectoryOnPath();
+    const QString missingHelperDirectory = putHelperDirectoryOnPath();
 
     SingleInstance instance;
     if (!instance.becomePrimary())
         return instance.activatePrimary() ? 0 : 1;
 
     AppDelegate delegate;
+    delegate.setMissingHelperDirectory(missingHelperDirectory);
     delegate.applicationDidFinishLaunching();
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &AppDelegate::openPreferencesWindow);
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         delegate.reportMissingTray();
+
+    QObject::connect(&termination, &SignalNotifier::received, &delegate, &AppDelegate::quitNow);
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &delegate, [&delegate] {
+        // The session ends once this returns: disconnect now, within a bound (the exit that
+        // follows the disconnect ends this loop too).
+        delegate.quitNow();
+        QEventLoop untilDisconnected;
+        QTimer::singleShot(10000, &untilDisconnected, &QEventLoop::quit);
+        untilDisconnected.exec();
+    });
     return QApplication::exec();
 }

@@ -82,9 +82,9 @@ void showText(QLineEdit *field, const QString &text) {
 } // namespace
 
 PreferencesView::PreferencesView(SettingsStore &store, QWidget *parent)
-    : QWidget(parent), m_store(store), m_detectedService(defaultNetworkService()),
-      m_networkServices(listNetworkServices()), m_defaultUser(currentLoginName()),
-      m_defaultServer(QStringLiteral("vpn.example.com")) {
+    : QWidget(parent), m_store(store), m_networkServices(listNetworkServices()),
+      m_detectedService(fallbackNetworkService(defaultNetworkService(), m_networkServices)),
+      m_defaultUser(currentLoginName()), m_defaultServer(QStringLiteral("vpn.example.com")) {
     buildForm();
     refresh();
     connect(&m_store, &SettingsStore::changed, this, &PreferencesView::refresh);

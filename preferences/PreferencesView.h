@@ -54,8 +54,8 @@ private:
     void portEdited(const QString &text);
 
     SettingsStore &m_store;
-    const QString m_detectedService;
     const QStringList m_networkServices;
+    const QString m_detectedService;
     const QString m_defaultUser;
     const QString m_defaultServer;
 

@@ -19,3 +19,12 @@ QString defaultNetworkService() {
 QStringList listNetworkServices() {
     return runListing(serviceListPipeline);
 }
+
+QString fallbackNetworkService(const QString &detected, const QStringList &listing) {
+    return detected.isEmpty() ? listing.value(0) : detected;
+}
+
+QString detectNetworkService() {
+    const QString detected = defaultNetworkService();
+    return detected.isEmpty() ? fallbackNetworkService(detected, listNetworkServices()) : detected;
+}

@@ -17,5 +17,10 @@ QStringList listingLines(const QByteArray &output);
 
 // The first Wi-Fi service in the service order, or "" when there is none.
 QString defaultNetworkService();
+// The service to use when none is chosen: the detected Wi-Fi service, else the first one listed
+// (the one carrying the default route, on Linux), else "".
+QString fallbackNetworkService(const QString &detected, const QStringList &listing);
+// defaultNetworkService(), falling back to the listing on a machine without Wi-Fi.
+QString detectNetworkService();
 // Every service name in the service order.
 QStringList listNetworkServices();

@@ -28,7 +28,7 @@ private slots:
         AppDelegate delegate;
         QVERIFY(!delegate.username && !delegate.server && !delegate.port && !delegate.privateKey &&
                 !delegate.privateKeyFile && !delegate.networkService);
-        QVERIFY(!delegate.connected);
+        QVERIFY(!delegate.connected());
 
         delegate.loadSettings();
         QCOMPARE(*delegate.username, currentLoginName());

@@ -67,13 +67,14 @@ private slots:
             delegate.settingsStore().setText(SettingsKeys::server, QStringLiteral("example.org"));
             delegate.applicationDidFinishLaunching();
             delegate.connect();
-            ssh = delegate.sshCommand->pid();
+            QTRY_VERIFY(delegate.connected());
+            ssh = delegate.sshCommand()->pid();
             auto *mainMenu = delegate.preferencesWindow->findChild<MainMenu *>();
             QVERIFY(mainMenu);
             QTimer::singleShot(0, mainMenu->quitAction(), &QAction::trigger);
             QCOMPARE(QApplication::exec(), 0);
-            QVERIFY(delegate.connected);
-            QVERIFY(!delegate.sshCommand->terminationRequested());
+            QVERIFY(delegate.connected());
+            QVERIFY(!delegate.sshCommand()->terminationRequested());
         }
         // The delegate is gone; ssh is not.
         QTest::qWait(100);

@@ -1,12 +1,17 @@
 #include "AlertCatcher.h"
 #include "AppDelegate.h"
+#include "ConnectionController.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
+#include "StatusItem.h"
 #include "StatusMenu.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QProcess>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 QString run(const QString &commandLine) {
@@ -33,10 +38,17 @@ QString desktopProxy() {
 QString work(const QString &name) {
     return QFile::decodeName(qgetenv("ZENTREL_E2E_WORK")) + QLatin1Char('/') + name;
 }
+
+bool isAlive(pid_t pid) {
+    return identifyProcess(pid).has_value();
+}
+
+const QString manualProxy = QStringLiteral("'manual'\n'localhost'\n6969");
 } // namespace
 
 // The application's real connect and disconnect, through the real OpenSSH client and server,
-// our own networksetup and the real gsettings.
+// our own networksetup and the real gsettings; and the real application binary where a
+// process of its own has to end.
 class TunnelEndToEndTest : public QObject {
     Q_OBJECT
 
@@ -49,61 +61,162 @@ private slots:
             "'http://wpad.example/proxy.pac'; gsettings set org.gnome.system.proxy mode auto"));
         m_before = desktopProxy();
         QVERIFY(m_before.startsWith(QLatin1String("'auto'")));
-
-        m_delegate.settingsStore().setText(SettingsKeys::server, QStringLiteral("127.0.0.1"));
-        m_delegate.applicationDidFinishLaunching();
-        QCOMPARE(*m_delegate.networkService, QStringLiteral("Wi-Fi"));
+        SettingsStore().setText(SettingsKeys::server, QStringLiteral("127.0.0.1"));
     }
 
     void trafficGoesThroughTheTunnel() {
+        AppDelegate delegate;
+        launch(delegate);
+        QCOMPARE(*delegate.networkService, QStringLiteral("Wi-Fi"));
         AlertCatcher catcher;
-        m_delegate.connect();
+        delegate.connect();
         QTRY_VERIFY_WITH_TIMEOUT(socksPortAccepts(), 15000);
         QCOMPARE(fetchThroughTunnel(), QStringLiteral("through the tunnel"));
-        QCOMPARE(desktopProxy(), QStringLiteral("'manual'\n'localhost'\n6969"));
-        QVERIFY(m_delegate.connected);
+        QCOMPARE(desktopProxy(), manualProxy);
 
-        m_delegate.disconnect();
+        delegate.disconnect();
         QTRY_VERIFY_WITH_TIMEOUT(!socksPortAccepts(), 10000);
+        QTRY_VERIFY(delegate.connection().isIdle());
         QCOMPARE(desktopProxy(), m_before);
         QTest::qWait(200);
         QVERIFY2(catcher.alerts().isEmpty(), qPrintable(catcher.alerts().value(0).informativeText));
     }
 
-    void refusedKeyEndsInTheAlert() {
+    void refusedKeyAndStoppedServerEndInTheAlert() {
+        AppDelegate delegate;
+        launch(delegate);
         QFile::rename(work(QStringLiteral("authorized_keys")),
                       work(QStringLiteral("authorized_keys.off")));
         AlertCatcher catcher;
-        m_delegate.connect();
+        delegate.connect();
         QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
         QFile::rename(work(QStringLiteral("authorized_keys.off")),
                       work(QStringLiteral("authorized_keys")));
-
         QCOMPARE(catcher.alerts()[0].text, QStringLiteral("SSH Error"));
         QVERIFY2(catcher.alerts()[0].informativeText.contains(QLatin1String("Permission denied")),
                  qPrintable(catcher.alerts()[0].informativeText));
-        QVERIFY(!m_delegate.connected);
-        QCOMPARE(m_delegate.menu->connectionItem().title, QStringLiteral("Connect"));
+        QVERIFY(!delegate.connected());
+        QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Connect"));
         QCOMPARE(desktopProxy(), m_before);
-    }
 
-    void stoppedServerEndsInTheAlert() {
-        AlertCatcher catcher;
-        m_delegate.connect();
+        catcher.clear();
+        QTRY_VERIFY(delegate.connection().isIdle());
+        delegate.connect();
         QTRY_VERIFY_WITH_TIMEOUT(socksPortAccepts(), 15000);
-        QCOMPARE(fetchThroughTunnel(), QStringLiteral("through the tunnel"));
-
         run(QStringLiteral("pkill -x sshd; pkill -f 'sshd: '"));
         QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
         QCOMPARE(catcher.alerts()[0].text, QStringLiteral("SSH Error"));
-        QVERIFY(!m_delegate.connected);
+        QVERIFY(!delegate.connected());
         QCOMPARE(desktopProxy(), m_before);
         QVERIFY(!socksPortAccepts());
         run(QFile::decodeName(qgetenv("ZENTREL_SSHD")));
     }
 
+    void aTunnelThatOutlivedUsIsTakenOver() {
+        const pid_t ssh = connectAndLeave();
+        QVERIFY(isAlive(ssh));
+        AppDelegate delegate;
+        launch(delegate);
+        QVERIFY(delegate.connected());
+        QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Disconnect"));
+        QCOMPARE(delegate.statusItem->opacity(), 1.0);
+        QCOMPARE(delegate.sshCommand()->pid(), ssh);
+        QCOMPARE(fetchThroughTunnel(), QStringLiteral("through the tunnel"));
+
+        delegate.disconnect();
+        QTRY_VERIFY(delegate.connection().isIdle());
+        QTRY_VERIFY(!isAlive(ssh));
+        QVERIFY(!socksPortAccepts());
+        QCOMPARE(desktopProxy(), m_before);
+    }
+
+    void whatACrashLeftIsPutRight() {
+        // The login check alone: no window, the proxy back, nothing else started.
+        pid_t ssh = connectAndLeave();
+        QVERIFY(ssh > 0);
+        kill(ssh, SIGKILL);
+        QCOMPARE(desktopProxy(), manualProxy);
+        QProcess check;
+        check.start(QStringLiteral(ZENTREL_APP_PATH), {QStringLiteral("--restore-proxy")});
+        QVERIFY(check.waitForFinished(20000));
+        QCOMPARE(check.exitCode(), 0);
+        QVERIFY(check.readAllStandardError().contains("was switched off"));
+        QCOMPARE(desktopProxy(), m_before);
+        QVERIFY(!QFile::exists(TunnelRecordFile().path()));
+        check.start(QStringLiteral(ZENTREL_APP_PATH), {QStringLiteral("--restore-proxy")});
+        QVERIFY(check.waitForFinished(20000));
+        QCOMPARE(check.exitCode(), 0); // nothing recorded, nothing done
+        QCOMPARE(check.readAllStandardError(), QByteArray());
+
+        // The next launch does the same, and says so. A record whose pid now belongs to some
+        // other process is not taken for our ssh, and that process is left alone.
+        ssh = connectAndLeave();
+        QVERIFY(ssh > 0);
+        QProcess stranger;
+        stranger.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(stranger.waitForStarted());
+        kill(ssh, SIGKILL);
+        TunnelRecordFile records;
+        TunnelRecord record = *records.load().record;
+        record.ssh->pid = static_cast<pid_t>(stranger.processId());
+        QString error;
+        QVERIFY2(records.save(record, error), qPrintable(error));
+
+        AlertCatcher catcher;
+        AppDelegate delegate;
+        launch(delegate);
+        QVERIFY(!delegate.connected());
+        QCOMPARE(desktopProxy(), m_before);
+        QCOMPARE(catcher.alerts().size(), 1);
+        QCOMPARE(
+            catcher.alerts()[0].text,
+            QStringLiteral("The proxy left on by an earlier run of Zentrel VPN was switched off."));
+        QVERIFY(!catcher.alerts()[0].modal);
+        QVERIFY(isAlive(static_cast<pid_t>(stranger.processId())));
+        stranger.kill();
+        stranger.waitForFinished();
+    }
+
+    void terminationSignalsDisconnectFirst() {
+        for (const int signal : {SIGTERM, SIGHUP}) {
+            const pid_t ssh = connectAndLeave();
+            QVERIFY(ssh > 0);
+            // The real application takes the tunnel over, then is told to end.
+            QProcess application;
+            application.setProcessChannelMode(QProcess::ForwardedChannels);
+            application.start(QStringLiteral(ZENTREL_APP_PATH));
+            QVERIFY(application.waitForStarted());
+            const QString socket = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR")) +
+                                   QStringLiteral("/zentrel-vpn.socket");
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 10000);
+            kill(static_cast<pid_t>(application.processId()), signal);
+            QVERIFY(application.waitForFinished(15000));
+            QCOMPARE(application.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(application.exitCode(), 0);
+            QVERIFY2(!isAlive(ssh), qPrintable(QString::number(signal)));
+            QCOMPARE(desktopProxy(), m_before);
+            QVERIFY(!QFile::exists(TunnelRecordFile().path()));
+        }
+    }
+
 private:
-    AppDelegate m_delegate;
+    static void launch(AppDelegate &delegate) {
+        delegate.applicationDidFinishLaunching();
+        QTRY_VERIFY(delegate.connection().isIdle());
+    }
+
+    // Connects, then ends the delegate the way the window's Quit does: the tunnel and the
+    // switched proxy stay. Returns ssh's pid.
+    pid_t connectAndLeave() {
+        AppDelegate delegate;
+        launch(delegate);
+        delegate.connect();
+        const bool up = QTest::qWaitFor([] { return socksPortAccepts(); }, 15000) &&
+                        QTest::qWaitFor([&] { return delegate.connection().isIdle(); });
+        // A failure shows in the caller's checks: no pid.
+        return up && delegate.connected() ? delegate.sshCommand()->pid() : 0;
+    }
+
     QString m_before;
 };
 

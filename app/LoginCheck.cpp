@@ -1,0 +1,78 @@
+#include "LoginCheck.h"
+
+#include "CommandLines.h"
+#include "TimedCommand.h"
+#include "TunnelRecord.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QEventLoop>
+#include <QVariantMap>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+QString tr(const char *sourceText) {
+    return QCoreApplication::translate("LoginCheck", sourceText);
+}
+
+// On the terminal, and as a desktop notification where a notification server runs.
+void tell(const QString &summary, const QString &body) {
+    std::fprintf(stderr, "zentrel-vpn: %s\n", qPrintable(body.isEmpty() ? summary : body));
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QStringLiteral("Zentrel VPN") << 0u << QStringLiteral("zentrel-vpn") << summary
+           << body << QStringList() << QVariantMap() << -1;
+    QDBusConnection::sessionBus().call(notify, QDBus::Block, 2000);
+}
+
+CommandOutcome runAndWait(const QString &commandLine) {
+    CommandOutcome outcome;
+    QEventLoop loop;
+    runTimedCommand(commandLine, std::chrono::seconds(10), &loop,
+                    [&](const CommandOutcome &result) {
+                        outcome = result;
+                        loop.quit();
+                    });
+    loop.exec();
+    return outcome;
+}
+} // namespace
+
+int runLoginCheck(const TunnelRecordFile &recordFile) {
+    const TunnelRecordFile::Loaded loaded = recordFile.load();
+    if (!loaded.error.isEmpty()) {
+        tell(tr("Zentrel VPN cannot tell whether your proxy was left switched on"), loaded.error);
+        return 1;
+    }
+    const std::optional<TunnelRecord> &record = loaded.record;
+    const bool sshRunning = record && record->ssh && isRunning(*record->ssh);
+    QString error;
+    switch (recoveryFor(record, sshRunning)) {
+    case Recovery::Nothing:
+    case Recovery::Adopt:
+        return 0;
+    case Recovery::Forget:
+        if (recordFile.clear(error))
+            return 0;
+        tell(error, {});
+        return 1;
+    case Recovery::SwitchOff:
+        break;
+    }
+    TunnelSettings switched;
+    switched.networkService = record->networkService;
+    const CommandOutcome outcome = runAndWait(proxyOffCommand(switched));
+    if (!outcome.succeeded()) {
+        tell(tr("The proxy left on by an earlier run of Zentrel VPN could not be switched off"),
+             outcome.commandLine + QLatin1Char('\n') + failureDescription(outcome));
+        return 1;
+    }
+    recordFile.clear(error);
+    tell(tr("The proxy left on by an earlier run of Zentrel VPN was switched off."), {});
+    return 0;
+}
