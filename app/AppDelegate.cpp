@@ -97,6 +97,9 @@ void AppDelegate::configureMenu() {
     loadSettings();
     if (const auto item = configuredConnectionItem(connected, *server))
         menu->setConnectionItem(*item);
+    if (!connected)
+        statusItem->setToolTip(statusToolTip(server->isEmpty() ? StatusState::NotConfigured
+                                                               : StatusState::NotConnected));
 }
 
 void AppDelegate::connect() {
@@ -146,8 +149,8 @@ void AppDelegate::sshEnded(const QString &message) {
 }
 
 void AppDelegate::showSshError(const QString &text) {
-    QMessageBox alert(QMessageBox::Critical, QStringLiteral("Zentrel VPN"),
-                      QStringLiteral("SSH Error"), QMessageBox::Ok);
+    QMessageBox alert(QMessageBox::Critical, QStringLiteral("Zentrel VPN"), tr("SSH Error"),
+                      QMessageBox::Ok);
     alert.setInformativeText(text);
     alert.exec();
 }
@@ -170,11 +173,13 @@ void AppDelegate::runProxyCommand(const QString &commandLine) {
 void AppDelegate::applyConnectedLook() {
     statusItem->setOpacity(statusOpacity(true));
     menu->setConnectionItem(connectedConnectionItem());
+    statusItem->setToolTip(statusToolTip(StatusState::Connected, *username, *server, *port));
 }
 
 void AppDelegate::applyDisconnectedLook() {
     statusItem->setOpacity(statusOpacity(false));
     menu->setConnectionItem(disconnectedConnectionItem());
+    statusItem->setToolTip(statusToolTip(StatusState::NotConnected));
 }
 
 void AppDelegate::quit() {

@@ -1,12 +1,12 @@
 #include "AppDelegate.h"
 #include "SingleInstance.h"
+#include "TrayWait.h"
 
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QIcon>
-#include <QSystemTrayIcon>
 
 namespace {
 // On Linux our own networksetup lives in the private helper directory; putting it first on
@@ -41,7 +41,6 @@ int main(int argc, char *argv[]) {
     delegate.applicationDidFinishLaunching();
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &AppDelegate::openPreferencesWindow);
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        delegate.reportMissingTray();
+    const TrayWait trayWait([&delegate] { delegate.reportMissingTray(); });
     return QApplication::exec();
 }
