@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 #include "SingleInstance.h"
+#include "Translations.h"
 #include "TrayWait.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@ void putHelperDirectoryOnPath() {
 
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
+    installTranslations(application);
     QApplication::setApplicationName(QStringLiteral("Zentrel VPN"));
     QApplication::setQuitOnLastWindowClosed(false);
     // Lets the desktop match our windows to the installed entry and its icon.
