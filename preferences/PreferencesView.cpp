@@ -46,9 +46,10 @@ int labelColumnWidth(qreal labelWidth, const QStringList &texts) {
 }
 
 // The label names its control for screen readers, and its mnemonic, should a translation add
-// one, moves the focus there.
+// one, moves the focus there. A blank label names nothing.
 QHBoxLayout *row(QLabel *label, QWidget *control) {
-    label->setBuddy(control);
+    if (!label->text().trimmed().isEmpty())
+        label->setBuddy(control);
     auto *layout = new QHBoxLayout;
     layout->setSpacing(labelGap);
     layout->addWidget(label);
