@@ -261,6 +261,14 @@ def main(app):
             expect(panel.tooltip(service) == f"Zentrel VPN {DASH} Nicht eingerichtet",
                    f"German tooltip: {panel.tooltip(service)!r}")
             quit_from_menu(panel, service, process, "Zentrel VPN beenden")
+
+            # English before German in the user's list: English, though German is there.
+            english_first = app_environment(scratch, "english-first", None,
+                                            {"LANG": "de_DE.UTF-8", "LANGUAGE": "en_GB:de"})
+            process, service = start(app, english_first, panel)
+            entries = set(panel.menu(service)[0])
+            expect("Quit Zentrel VPN" in entries, f"menu for en_GB:de {sorted(entries)}")
+            quit_from_menu(panel, service, process, "Quit Zentrel VPN")
         finally:
             display.terminate()
             display.wait()
