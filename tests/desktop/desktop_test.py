@@ -7,6 +7,7 @@ Usage: dbus-run-session -- python3 desktop_test.py ZENTREL_VPN_BINARY
 """
 
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -15,6 +16,7 @@ import time
 from gi.repository import Gio, GLib
 
 DASH = "\u2014"
+RESOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources")
 WATCHER = "org.kde.StatusNotifierWatcher"
 WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
   <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
@@ -134,16 +136,22 @@ def fake_wifi(root):
     return {"ZENTREL_SYSFS_ROOT": f"{root}/sys", "ZENTREL_PROC_NET_ROOT": f"{root}/proc-net"}
 
 
-def app_environment(scratch, name, settings, language):
+def app_environment(scratch, name, settings, language, install_icons=False):
     home = os.path.join(scratch, name)
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", GSETTINGS_BACKEND="keyfile",
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", HOME=home,
                XDG_CONFIG_HOME=f"{home}/config", XDG_STATE_HOME=f"{home}/state",
+               XDG_DATA_HOME=f"{home}/data",
                XDG_RUNTIME_DIR=f"{home}/run", PATH=f"{scratch}/bin:{os.environ['PATH']}")
     for variable in ("XDG_CURRENT_DESKTOP", "LC_ALL", "LC_MESSAGES", "LANGUAGE"):
         env.pop(variable, None)
     env.update(language)
     os.makedirs(f"{home}/config/zentrel")
+    if install_icons:  # as the package installs them, for hosts that load icons by name
+        icons = f"{home}/data/icons/hicolor/scalable/status"
+        os.makedirs(icons)
+        for state in ("", "-disconnected"):
+            shutil.copy(f"{RESOURCES}/vpn{state}.svg", f"{icons}/zentrel-vpn{state}-symbolic.svg")
     os.makedirs(f"{home}/run", mode=0o700)
     if settings:
         with open(f"{home}/config/zentrel/zentrel-vpn.conf", "w") as file:
@@ -231,17 +239,21 @@ def main(app):
                 scratch, "english",
                 {"username": "demo", "server": "vpn.example.org", "port": 2222,
                  "networkService": "Wi-Fi"},
-                {"LANG": "C.UTF-8"})
+                {"LANG": "C.UTF-8"}, install_icons=True)
             english.update(fake_wifi(f"{scratch}/english"), SSH_PID_FILE=f"{scratch}/ssh.pid")
             process, service = start(app, english, panel)
             expect(panel.tooltip(service) == f"Zentrel VPN {DASH} Not connected",
                    f"tooltip before connecting: {panel.tooltip(service)!r}")
+            expect(panel.item_property(service, "IconName") == "zentrel-vpn-disconnected-symbolic",
+                   f"icon name before connecting: {panel.item_property(service, 'IconName')!r}")
             form_as_a_screen_reader_reads_it(app, english)
 
             panel.click(service, "Connect")
             connected = f"Zentrel VPN {DASH} Connected to demo@vpn.example.org (port 2222)"
             expect(wait_for(lambda: panel.tooltip(service) == connected),
                    f"tooltip once connected: {panel.tooltip(service)!r}")
+            expect(panel.item_property(service, "IconName") == "zentrel-vpn-symbolic",
+                   f"icon name once connected: {panel.item_property(service, 'IconName')!r}")
             panel.click(service, "Disconnect")
             expect(wait_for(lambda: panel.tooltip(service) == f"Zentrel VPN {DASH} Not connected"),
                    f"tooltip after disconnecting: {panel.tooltip(service)!r}")
@@ -260,6 +272,11 @@ def main(app):
             expect(entries == wanted, f"German menu {sorted(entries)}, wanted {sorted(wanted)}")
             expect(panel.tooltip(service) == f"Zentrel VPN {DASH} Nicht eingerichtet",
                    f"German tooltip: {panel.tooltip(service)!r}")
+            # Not installed: no name a host could fail to find, only our pixels.
+            expect(panel.item_property(service, "IconName") == "", "icon name without the theme")
+            pixmaps = panel.item_property(service, "IconPixmap")
+            sizes = {(width, height) for width, height, _ in pixmaps}
+            expect({(16, 16), (22, 22)} <= sizes, f"icon pixmaps {sorted(sizes)}")
             quit_from_menu(panel, service, process, "Zentrel VPN beenden")
 
             # English before German in the user's list: English, though German is there.
