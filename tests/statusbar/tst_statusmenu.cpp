@@ -104,6 +104,21 @@ private slots:
         QVERIFY(connected != disconnected);
         item.setOpacity(statusOpacity(false));
         QCOMPARE(item.icon().cacheKey(), disconnected); // swapped, not drawn anew
+
+        // The desktop turns dark: the palette's text turns light, and so does the glyph.
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
+        QApplication::setPalette(dark);
+        const QImage glyph = item.icon().pixmap(22).toImage();
+        QApplication::setPalette(light);
+        QSet<QRgb> solid; // the colours of the fully covered pixels
+        for (int y = 0; y < glyph.height(); ++y)
+            for (int x = 0; x < glyph.width(); ++x)
+                if (qAlpha(glyph.pixel(x, y)) == 255)
+                    solid.insert(glyph.pixel(x, y));
+        QCOMPARE(solid, QSet<QRgb>{qRgb(0xfc, 0xfc, 0xfc)});
     }
 
     void withoutATrayTheNoticeComesOnceAfterTheWait() {
