@@ -118,6 +118,9 @@ void AppDelegate::configureMenu() {
     loadSettings();
     if (const auto item = configuredConnectionItem(connected(), *server))
         menu->setConnectionItem(*item);
+    if (!connected())
+        statusItem->setToolTip(statusToolTip(server->isEmpty() ? StatusState::NotConfigured
+                                                               : StatusState::NotConnected));
 }
 
 void AppDelegate::connect() {
@@ -154,7 +157,7 @@ ShellProcess *AppDelegate::sshCommand() const {
 }
 
 void AppDelegate::showSshError(const QString &text) {
-    QMessageBox *alert = makeMessageBox(QMessageBox::Critical, QStringLiteral("SSH Error"), text);
+    QMessageBox *alert = makeMessageBox(QMessageBox::Critical, tr("SSH Error"), text);
     // Modal for the user, without a nested event loop: what they ask meanwhile waits its turn.
     alert->setWindowModality(Qt::ApplicationModal);
     QObject::connect(alert, &QMessageBox::finished, m_connection.get(),
@@ -183,11 +186,16 @@ void AppDelegate::showNotice(const QString &text) {
 void AppDelegate::applyConnectedLook() {
     statusItem->setOpacity(statusOpacity(true));
     menu->setConnectionItem(connectedConnectionItem());
+    // The tunnel that is up, which may be an earlier run's or older than the settings now.
+    const TunnelSettings &tunnel = m_connection->tunnel();
+    statusItem->setToolTip(
+        statusToolTip(StatusState::Connected, tunnel.username, tunnel.server, tunnel.port));
 }
 
 void AppDelegate::applyDisconnectedLook() {
     statusItem->setOpacity(statusOpacity(false));
     menu->setConnectionItem(disconnectedConnectionItem());
+    statusItem->setToolTip(statusToolTip(StatusState::NotConnected));
 }
 
 QString AppDelegate::sshKeyArgument() const {

@@ -3,6 +3,8 @@
 #include "SearchPath.h"
 #include "SignalNotifier.h"
 #include "SingleInstance.h"
+#include "Translations.h"
+#include "TrayWait.h"
 #include "TunnelRecord.h"
 
 #include <QApplication>
@@ -11,7 +13,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
-#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <csignal>
@@ -52,6 +53,7 @@ int main(int argc, char *argv[]) {
     }
 
     QApplication application(argc, argv);
+    installTranslations(application);
     // Being told to end, by a signal or by the end of the session, is the status menu's Quit:
     // the proxy must not stay pointed at a tunnel that is about to go. Caught from the start
     // (a signal that comes early waits in the notifier's pipe); a second one ends the process
@@ -73,8 +75,7 @@ int main(int argc, char *argv[]) {
     delegate.applicationDidFinishLaunching();
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &AppDelegate::openPreferencesWindow);
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        delegate.reportMissingTray();
+    const TrayWait trayWait([&delegate] { delegate.reportMissingTray(); });
 
     QObject::connect(&termination, &SignalNotifier::received, &delegate, &AppDelegate::quitNow);
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &delegate, [&delegate] {

@@ -43,4 +43,19 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "gsettings-desktop-schemas, dconf-gsettings-backend | gsettings-backend")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libkf5config-bin")
 
+# --- Tray icons and translations ----------------------------------------------------------------
+if(UNIX AND NOT APPLE)
+    # Panels that load the tray icon by name (GNOME's AppIndicator extension, Plasma) recolour
+    # -symbolic icons in their own text colour.
+    install(FILES "${CMAKE_SOURCE_DIR}/resources/vpn.svg"
+            DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/status"
+            RENAME "zentrel-vpn-symbolic.svg")
+    install(FILES "${CMAKE_SOURCE_DIR}/resources/vpn-disconnected.svg"
+            DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/status"
+            RENAME "zentrel-vpn-disconnected-symbolic.svg")
+endif()
+# Qt's own texts (dialog buttons, the fields' context menus) in the languages we translate to.
+string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", qt6-translations-l10n")
+# -------------------------------------------------------------------------------------------------
+
 include(CPack)

@@ -25,11 +25,13 @@ QString commandPreviewText(const TunnelSettings &settings, const QString &defaul
            sshKeyArgument(settings.privateKey, settings.privateKeyFile) + QLatin1Char(';');
 }
 
+// The title stays as it is in every language, like the commands under it.
 CommandPreview::CommandPreview(QWidget *parent)
     : QGroupBox(QStringLiteral("Zentrel VPN will run these commands when connecting:"), parent),
       m_text(new QPlainTextEdit(this)) {
     setObjectName(QStringLiteral("commandPreview"));
     m_text->setObjectName(QStringLiteral("commandPreviewText"));
+    m_text->setAccessibleName(title());
     m_text->setReadOnly(true);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -64,6 +64,7 @@ MainMenu::MainMenu(QWidget &window) : QObject(&window) {
 
 #ifdef Q_OS_MACOS
     m_menuBar = std::make_unique<QMenuBar>();
+    // The product's name, the same in every language.
     QMenu *applicationMenu = m_menuBar->addMenu(QStringLiteral("Zentrel VPN"));
     applicationMenu->addActions({m_close, m_quit});
     QMenu *editMenu = m_menuBar->addMenu(tr("Edit"));

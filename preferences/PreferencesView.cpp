@@ -45,7 +45,11 @@ int labelColumnWidth(qreal labelWidth, const QStringList &texts) {
     return width;
 }
 
+// The label names its control for screen readers, and its mnemonic, should a translation add
+// one, moves the focus there. A blank label names nothing.
 QHBoxLayout *row(QLabel *label, QWidget *control) {
+    if (!label->text().trimmed().isEmpty())
+        label->setBuddy(control);
     auto *layout = new QHBoxLayout;
     layout->setSpacing(labelGap);
     layout->addWidget(label);
@@ -162,6 +166,8 @@ void PreferencesView::buildForm() {
     m_privateKeyFile = new QLineEdit;
     m_privateKeyFile->setObjectName(QStringLiteral("privateKeyFile"));
     m_privateKeyFile->setPlaceholderText(tr("/etc/ssh/id_rsa"));
+    // Its label is the radio button above it; the label beside it is blank.
+    m_privateKeyFile->setAccessibleName(m_customKey->text());
 
     m_networkService = new QComboBox;
     m_networkService->setObjectName(QStringLiteral("networkService"));
@@ -184,6 +190,7 @@ void PreferencesView::buildForm() {
     // "Private key:" sits level with the first radio button's text.
     QLabel *keyLabel = rowLabel(privateKeyLabel, width);
     keyLabel->setFixedHeight(m_defaultKey->sizeHint().height());
+    keyLabel->setBuddy(m_defaultKey);
     auto *choices = new QVBoxLayout;
     choices->setSpacing(qRound(sectionSpacing()) / 2);
     choices->addWidget(m_defaultKey);

@@ -11,7 +11,7 @@ PreferencesWindow::PreferencesWindow(SettingsStore &store, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::CustomizeWindowHint),
       m_view(new PreferencesView(store)) {
-    setWindowTitle(QStringLiteral("Zentrel VPN Preferences"));
+    setWindowTitle(tr("Zentrel VPN Preferences"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(QMargins());
     layout->addWidget(m_view);

@@ -1,55 +1,58 @@
 #include "StatusItem.h"
 
+#include "StatusIcon.h"
+#include "StatusLook.h"
+
+#include <QEvent>
 #include <QGuiApplication>
-#include <QMenu>
-#include <QPainter>
 #include <QPalette>
-#include <QSvgRenderer>
+#include <QStandardPaths>
 
-QIcon statusIcon(qreal opacity, const QColor &colour) {
-    QSvgRenderer renderer(QStringLiteral(":/vpn.svg"));
-    QIcon icon;
-    if (!renderer.isValid())
-        return icon;
-    for (int size : {16, 22, 24, 32, 48, 64}) {
-        QPixmap glyph(size, size);
-        glyph.fill(Qt::transparent);
-        QPainter painter(&glyph);
-        renderer.render(&painter);
-        // The artwork is a mask: keep its shape, give it the colour.
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(glyph.rect(), colour);
-        painter.end();
-
-        QPixmap faded(size, size);
-        faded.fill(Qt::transparent);
-        QPainter fader(&faded);
-        fader.setOpacity(opacity);
-        fader.drawPixmap(0, 0, glyph);
-        fader.end();
-        icon.addPixmap(faded);
-    }
-#ifdef Q_OS_MACOS
-    icon.setIsMask(true); // the menu bar colours it to suit light and dark
-#endif
-    return icon;
+namespace {
+// The theme name only where a host can find it: a host that fails to load a name it was given
+// may show nothing at all instead of falling back to our pixels.
+QString installedThemeName(StatusGlyph glyph) {
+    const QString name = statusThemeName(glyph);
+    const QString file =
+        QStringLiteral("icons/hicolor/scalable/status/") + name + QStringLiteral(".svg");
+    return QStandardPaths::locate(QStandardPaths::GenericDataLocation, file).isEmpty() ? QString()
+                                                                                       : name;
 }
+} // namespace
 
 StatusItem::StatusItem(QObject *parent) : QObject(parent) {
-    m_trayIcon.setToolTip(QStringLiteral("Zentrel VPN"));
-    setOpacity(m_opacity);
-    // A left click opens the menu too, as the only way in is through it.
-    QObject::connect(&m_trayIcon, &QSystemTrayIcon::activated, this,
-                     [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::Trigger && menu())
-                             menu()->popup(QCursor::pos());
-                     });
+    m_trayIcon.setToolTip(statusToolTip(StatusState::NotConfigured));
+    makeIcons();
+    showIcon();
+    // The host shows the context menu itself, on the click its desktop uses for menus.
     m_trayIcon.show();
+    // A switch between light and dark (the desktop's colour scheme) changes the application
+    // palette; the icons follow.
+    qApp->installEventFilter(this);
 }
 
 void StatusItem::setOpacity(qreal opacity) {
     m_opacity = opacity;
-    // Panels follow the desktop theme, and so does the application palette's text colour.
-    const QColor colour = QGuiApplication::palette().color(QPalette::WindowText);
-    m_trayIcon.setIcon(statusIcon(opacity, colour));
+    showIcon();
+}
+
+bool StatusItem::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+        makeIcons();
+        showIcon();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void StatusItem::makeIcons() {
+    const QColor colour = statusGlyphColour(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                            QGuiApplication::palette().color(QPalette::WindowText));
+    m_connectedIcon =
+        statusIcon(StatusGlyph::Connected, colour, installedThemeName(StatusGlyph::Connected));
+    m_disconnectedIcon = statusIcon(StatusGlyph::Disconnected, colour,
+                                    installedThemeName(StatusGlyph::Disconnected));
+}
+
+void StatusItem::showIcon() {
+    m_trayIcon.setIcon(m_opacity >= statusOpacity(true) ? m_connectedIcon : m_disconnectedIcon);
 }

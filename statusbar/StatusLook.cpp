@@ -28,3 +28,18 @@ ConnectionItem connectedConnectionItem() {
 ConnectionItem disconnectedConnectionItem() {
     return connectItem();
 }
+
+QString statusToolTip(StatusState state, const QString &username, const QString &server,
+                      qint64 port) {
+    switch (state) {
+    case StatusState::NotConfigured:
+        return QCoreApplication::translate("StatusItem", "Zentrel VPN \u2014 Not configured");
+    case StatusState::NotConnected:
+        return QCoreApplication::translate("StatusItem", "Zentrel VPN \u2014 Not connected");
+    case StatusState::Connected:
+        break;
+    }
+    return QCoreApplication::translate("StatusItem",
+                                       "Zentrel VPN \u2014 Connected to %1@%2 (port %3)")
+        .arg(username, server, QString::number(port));
+}

@@ -25,6 +25,14 @@ ConnectionItem connectedConnectionItem();
 // After a disconnect the entry offers "Connect" whatever the server holds.
 ConnectionItem disconnectedConnectionItem();
 
+// What the tray icon's tooltip tells.
+enum class StatusState { NotConfigured, NotConnected, Connected };
+
+// "Zentrel VPN — Not configured", "… — Not connected", "… — Connected to USER@SERVER (port
+// PORT)"; user, server and port count only while connected.
+QString statusToolTip(StatusState state, const QString &username = QString(),
+                      const QString &server = QString(), qint64 port = 0);
+
 // The tray icon's opacity tells the state: fully opaque only while connected.
 constexpr qreal statusOpacity(bool connected) {
     return connected ? 1.0 : 0.5;

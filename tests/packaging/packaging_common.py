@@ -9,6 +9,9 @@ import xml.etree.ElementTree as ElementTree
 
 SKIP = 77
 PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup"]
+# The tray icons, by the names hosts that recolour -symbolic icons load them.
+STATUS_ICONS = [f"share/icons/hicolor/scalable/status/zentrel-vpn{state}-symbolic.svg"
+                for state in ("", "-disconnected")]
 
 
 class Checks:
@@ -84,7 +87,8 @@ def check_tree(checks, root, prefix, version):
     for program in PROGRAMS:
         checks.expect(os.access(os.path.join(top, program), os.X_OK),
                       f"{program} missing or not executable")
-    wanted = PROGRAMS + [f"share/{f}" for f in desktop_integration(checks, f"{top}/share", version)]
+    wanted = PROGRAMS + STATUS_ICONS
+    wanted += [f"share/{f}" for f in desktop_integration(checks, f"{top}/share", version)]
     wanted = {os.path.join(prefix, f) for f in wanted}
     found = {os.path.relpath(os.path.join(directory, name), root)
              for directory, _, names in os.walk(root) for name in names}

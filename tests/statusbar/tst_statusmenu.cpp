@@ -1,11 +1,17 @@
+#include "StatusIcon.h"
 #include "StatusItem.h"
 #include "StatusLook.h"
 #include "StatusMenu.h"
 #include "TestEnvironment.h"
+#include "TrayWait.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPainter>
 #include <QSignalSpy>
+
+#include <cmath>
 
 class StatusMenuTest : public QObject {
     Q_OBJECT
@@ -41,20 +47,122 @@ private slots:
         QCOMPARE(disconnectRequests.count(), 1);
     }
 
-    void iconOpacityTellsTheState() {
-        const QImage faded = statusIcon(statusOpacity(false), Qt::black).pixmap(22).toImage();
-        const QImage opaque = statusIcon(statusOpacity(true), Qt::black).pixmap(22).toImage();
-        QVERIFY(!opaque.isNull());
-        // The shield's centre column at the top is solid glyph in both.
-        const QPoint inside(11, 5);
-        QCOMPARE(qAlpha(opaque.pixel(inside)), 255);
-        QVERIFY(qAbs(qAlpha(faded.pixel(inside)) - 128) <= 2);
-        QCOMPARE(qAlpha(opaque.pixel(0, 0)), 0); // transparent around the glyph
+    void iconStandsOutOnItsPanelInBothStates() {
+        const QColor dark(0x1e, 0x1e, 0x1e), light(0xf0, 0xf0, 0xf0);
+        struct Panel {
+            const char *desktop;
+            QColor windowText; // the application palette's
+            QColor colour;     // the panel the icon sits on
+        };
+        // GNOME's top bar is dark whatever the palette; elsewhere panels follow the palette.
+        const Panel panels[] = {{"ubuntu:GNOME", Qt::black, dark},
+                                {"KDE", QColor(0x23, 0x26, 0x29), light},
+                                {"XFCE", QColor(0xfc, 0xfc, 0xfc), dark}};
+        for (const Panel &panel : panels) {
+            const QColor colour =
+                statusGlyphColour(QString::fromLatin1(panel.desktop), panel.windowText);
+            for (const StatusGlyph glyph : {StatusGlyph::Connected, StatusGlyph::Disconnected}) {
+                for (const int side : {16, 22}) {
+                    const QImage image = onPanel(statusIcon(glyph, colour), side, panel.colour);
+                    // A visible line of glyph, not a few stray pixels: at least a pixel per
+                    // row on average, each at the contrast asked of graphics (3:1).
+                    const int strong = pixelsWithContrast(image, panel.colour, 3.0);
+                    QVERIFY2(strong >= side, qPrintable(QStringLiteral("%1 %2 px: %3 strong pixels")
+                                                            .arg(panel.desktop)
+                                                            .arg(side)
+                                                            .arg(strong)));
+                }
+            }
+        }
+    }
+
+    void theTwoStatesDifferInShapeAndAreMadeOnce() {
+        for (const int side : {16, 22}) {
+            const QImage on = statusIcon(StatusGlyph::Connected, Qt::black).pixmap(side).toImage();
+            const QImage off =
+                statusIcon(StatusGlyph::Disconnected, Qt::black).pixmap(side).toImage();
+            QCOMPARE(on.size(), QSize(side, side));
+            int glyph = 0, differing = 0;
+            for (int y = 0; y < side; ++y) {
+                for (int x = 0; x < side; ++x) {
+                    const int a = qAlpha(on.pixel(x, y)), b = qAlpha(off.pixel(x, y));
+                    glyph += qMax(a, b) > 0;
+                    differing += qAbs(a - b) > 128;
+                }
+            }
+            // Solid against outline: a good part of the shield is ink in one and not the other.
+            QVERIFY2(
+                differing * 10 >= glyph * 3,
+                qPrintable(QStringLiteral("%1 px: %2 of %3").arg(side).arg(differing).arg(glyph)));
+        }
 
         StatusItem item;
         QCOMPARE(item.opacity(), 0.5);
-        item.setOpacity(1.0);
-        QCOMPARE(item.opacity(), 1.0);
+        const qint64 disconnected = item.icon().cacheKey();
+        item.setOpacity(statusOpacity(true));
+        const qint64 connected = item.icon().cacheKey();
+        QVERIFY(connected != disconnected);
+        item.setOpacity(statusOpacity(false));
+        QCOMPARE(item.icon().cacheKey(), disconnected); // swapped, not drawn anew
+
+        // The desktop turns dark: the palette's text turns light, and so does the glyph.
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
+        QApplication::setPalette(dark);
+        const QImage glyph = item.icon().pixmap(22).toImage();
+        QApplication::setPalette(light);
+        QSet<QRgb> solid; // the colours of the fully covered pixels
+        for (int y = 0; y < glyph.height(); ++y)
+            for (int x = 0; x < glyph.width(); ++x)
+                if (qAlpha(glyph.pixel(x, y)) == 255)
+                    solid.insert(glyph.pixel(x, y));
+        QCOMPARE(solid, QSet<QRgb>{qRgb(0xfc, 0xfc, 0xfc)});
+    }
+
+    void withoutATrayTheNoticeComesOnceAfterTheWait() {
+        int notices = 0;
+        QElapsedTimer clock;
+        clock.start();
+        const TrayWait wait([&notices] { ++notices; }, std::chrono::milliseconds(600));
+        QVERIFY(wait.isWaiting());
+        QTRY_COMPARE_WITH_TIMEOUT(notices, 1, 5000);
+        QVERIFY(clock.elapsed() >= 500);
+        QTest::qWait(600);
+        QCOMPARE(notices, 1);
+        QVERIFY(!wait.isWaiting());
+    }
+
+private:
+    static double luminance(QColor colour) {
+        const auto channel = [](double c) {
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+               0.0722 * channel(colour.blueF());
+    }
+
+    static QImage onPanel(const QIcon &icon, int side, const QColor &panel) {
+        QImage image(side, side, QImage::Format_RGB32);
+        image.fill(panel);
+        QPainter painter(&image);
+        icon.paint(&painter, image.rect());
+        return image;
+    }
+
+    static int pixelsWithContrast(const QImage &image, const QColor &panel, double ratio) {
+        const double background = luminance(panel);
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const double pixel = luminance(QColor(image.pixel(x, y)));
+                const double contrast =
+                    (qMax(pixel, background) + 0.05) / (qMin(pixel, background) + 0.05);
+                count += contrast >= ratio;
+            }
+        }
+        return count;
     }
 };
 
