@@ -1,4 +1,6 @@
 #include "AppDelegate.h"
+#include "CommandLine.h"
+#include "LoginCheck.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
@@ -25,6 +27,12 @@ void putHelperDirectoryOnPath() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    const CommandLineRequest request = handleCommandLine(argc, argv);
+    if (request.action == CommandLineRequest::Action::Exit)
+        return request.exitCode;
+    if (request.action == CommandLineRequest::Action::RestoreProxy)
+        return runLoginCheck();
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zentrel VPN"));
     QApplication::setQuitOnLastWindowClosed(false);
