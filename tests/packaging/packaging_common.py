@@ -2,6 +2,7 @@
 
 import configparser
 import glob
+import gzip
 import os
 import shutil
 import subprocess
@@ -105,6 +106,12 @@ def check_tree(checks, root, prefix, version):
     wanted = {os.path.join(prefix, f) for f in PROGRAMS + DOCUMENTS} | {
         os.path.join(prefix, "share", f) for f in shared} | {
         f"{autostart}/org.zentrel.ZentrelVPN.restore-proxy.desktop"}
+    changelog = os.path.join(top, "share/doc/zentrel-vpn/changelog.gz")
+    if os.path.exists(changelog):
+        with gzip.open(changelog, "rt", encoding="utf-8") as text:
+            latest = text.readline()
+        checks.expect(latest.startswith(f"zentrel-vpn ({version})"),
+                      f"the changelog's latest entry is {latest.strip()!r}, not {version}")
     found = {os.path.relpath(os.path.join(directory, name), root)
              for directory, _, names in os.walk(root) for name in names}
     checks.expect(found == wanted, f"installed {sorted(found)}, wanted {sorted(wanted)}")
