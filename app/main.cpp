@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "CommandLine.h"
 #include "LoginCheck.h"
 #include "SearchPath.h"
 #include "SignalNotifier.h"
@@ -16,7 +17,6 @@
 #include <QTimer>
 
 #include <csignal>
-#include <cstring>
 
 namespace {
 // On Linux our own networksetup lives in the private helper directory; putting it first on
@@ -35,18 +35,13 @@ QString putHelperDirectoryOnPath() {
     return present ? QString() : helperDirectory;
 #endif
 }
-
-bool onlyCheckingAtLogin(int argc, char *argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--restore-proxy") == 0)
-            return true;
-    }
-    return false;
-}
 } // namespace
 
 int main(int argc, char *argv[]) {
-    if (onlyCheckingAtLogin(argc, argv)) {
+    const CommandLineRequest request = handleCommandLine(argc, argv);
+    if (request.action == CommandLineRequest::Action::Exit)
+        return request.exitCode;
+    if (request.action == CommandLineRequest::Action::RestoreProxy) {
         QCoreApplication application(argc, argv);
         putHelperDirectoryOnPath();
         return runLoginCheck(TunnelRecordFile());

@@ -29,7 +29,7 @@ echo "networksetup $* end" >> "$RUN_LOG"
 )";
 // Notes when a second one starts while another still runs.
 const QByteArray sshStandIn = R"sh(
-[ "$(pgrep -fc '^/bin/bash [^ ]+/bin/ssh -NTCD')" -gt 1 ] && echo "two ssh at once" >> "$RUN_LOG"
+[ "$(pgrep -fc "^/bin/bash $0 -NTCD")" -gt 1 ] && echo "two ssh at once" >> "$RUN_LOG"
 echo "ssh $* started" >> "$RUN_LOG"
 trap 'echo "ssh terminated" >> "$RUN_LOG"; [ -z "$SSH_STUBBORN" ] && exit 143' TERM
 [ -n "$SSH_SAYS" ] && printf "$SSH_SAYS" >&2
@@ -66,8 +66,7 @@ private slots:
         for (QWidget *window : QApplication::topLevelWidgets())
             if (qobject_cast<QMessageBox *>(window))
                 window->close();
-        runShellCommand(QStringLiteral("pkill -9 -f '^/bin/bash [^ ]+/bin/ssh -NTCD'"))
-            ->waitForExit();
+        runShellCommand(QStringLiteral("pkill -9 -f '%1'").arg(sshPattern()))->waitForExit();
     }
 
     void settingsChangesWhileConnectedLeaveTheTunnel() {
@@ -220,8 +219,7 @@ private slots:
         QCOMPARE(log().count(QLatin1String("setsocksfirewallproxy Wi-Fi localhost")), 2);
         // SIGTERM was not heeded: ssh was killed, and without an alert of its own.
         QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(ssh)));
-        QCOMPARE(runShellCommand(QStringLiteral("pgrep -fc '^/bin/bash [^ ]+/bin/ssh -NTCD'"))
-                     ->readToEnd(),
+        QCOMPARE(runShellCommand(QStringLiteral("pgrep -fc '%1'").arg(sshPattern()))->readToEnd(),
                  QByteArray("0\n"));
         QVERIFY(!QFile::exists(TunnelRecordFile().path()));
         for (const AlertCatcher::Alert &alert : catcher.alerts())
@@ -300,6 +298,10 @@ private:
         for (const AlertCatcher::Alert &alert : catcher.alerts())
             texts << alert.text + QStringLiteral(" | ") + alert.informativeText;
         return texts.join(QStringLiteral("\n---\n")).toUtf8();
+    }
+    // Our ssh stand-ins, not another test's.
+    QString sshPattern() const {
+        return QStringLiteral("^/bin/bash %1/ssh -NTCD").arg(m_environment.binDirectory());
     }
     QString runLog() const { return m_environment.path(QStringLiteral("run.log")); }
     QString log() const { return QString::fromUtf8(TestEnvironment::readFile(runLog())); }

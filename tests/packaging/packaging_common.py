@@ -2,6 +2,7 @@
 
 import configparser
 import glob
+import gzip
 import os
 import shutil
 import subprocess
@@ -12,6 +13,11 @@ PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup"]
 # The tray icons, by the names hosts that recolour -symbolic icons load them.
 STATUS_ICONS = [f"share/icons/hicolor/scalable/status/zentrel-vpn{state}-symbolic.svg"
                 for state in ("", "-disconnected")]
+# Under the prefix, beside the desktop files: Debian's places for the license, the changelog and
+# the manual pages (gzip-compressed), and icon renderings for hosts that want a bitmap.
+DOCUMENTS = ["share/doc/zentrel-vpn/copyright", "share/doc/zentrel-vpn/changelog.gz",
+             "share/man/man1/zentrel-vpn.1.gz", "share/man/man1/zentrel-vpn-networksetup.1.gz"]
+ICON_SIZES = [48, 64, 128, 256]
 
 
 class Checks:
@@ -51,19 +57,21 @@ class Checks:
         return 0
 
 
-def desktop_integration(checks, share, version):
-    """Validates the desktop entry and AppStream metadata under share/; returns the files they
-    and the icon they name should be, relative to share/."""
+def desktop_integration(checks, share, autostart, version):
+    """Validates the desktop entries and AppStream metadata under share/ and the autostart
+    folder; returns the files they and the icon they name should be, relative to share/."""
     desktops = glob.glob("applications/*.desktop", root_dir=share)
     metainfos = glob.glob("metainfo/*.metainfo.xml", root_dir=share)
     if not checks.expect(len(desktops) == 1 and len(metainfos) == 1,
                          f"want one desktop entry and one metainfo file: {desktops} {metainfos}"):
         return set()
     desktop, metainfo = os.path.join(share, desktops[0]), os.path.join(share, metainfos[0])
-    result = checks.run(["desktop-file-validate", desktop])
-    checks.expect(not result or not result.stdout.strip(),
-                  f"desktop-file-validate: {result and result.stdout}")
-    checks.run(["appstreamcli", "validate", "--no-net", "--no-color", metainfo])
+    login_check = os.path.join(autostart, "org.zentrel.ZentrelVPN.restore-proxy.desktop")
+    for entry_file in (desktop, login_check):
+        result = checks.run(["desktop-file-validate", entry_file])
+        checks.expect(not result or not result.stdout.strip(),
+                      f"desktop-file-validate: {result and result.stdout}")
+    checks.run(["appstreamcli", "validate", "--strict", "--no-net", "--no-color", metainfo])
 
     # Software centres match the metadata to the entry by name, and show its releases.
     component = ElementTree.parse(metainfo).getroot()
@@ -73,23 +81,40 @@ def desktop_integration(checks, share, version):
     checks.expect(version in [r.get("version") for r in component.iter("release")],
                   f"metainfo releases lack the project version {version}")
 
+    entry, login_entry = desktop_entry(desktop), desktop_entry(login_check)
+    checks.expect(entry.get("Exec", "").split()[:1] == ["zentrel-vpn"], f"Exec {entry.get('Exec')}")
+    checks.expect(login_entry.get("Exec") == "zentrel-vpn --restore-proxy",
+                  f"autostart Exec {login_entry.get('Exec')}")
+    icon = entry.get("Icon")
+    return {desktops[0], metainfos[0], f"icons/hicolor/scalable/apps/{icon}.svg"} | {
+        f"icons/hicolor/{size}x{size}/apps/{icon}.png" for size in ICON_SIZES}
+
+
+def desktop_entry(path):
     parser = configparser.ConfigParser(interpolation=None)
     parser.optionxform = str  # keys are case-sensitive
-    parser.read(desktop, encoding="utf-8")
-    entry = parser["Desktop Entry"]
-    checks.expect(entry.get("Exec", "").split()[:1] == ["zentrel-vpn"], f"Exec {entry.get('Exec')}")
-    return {desktops[0], metainfos[0], f"icons/hicolor/scalable/apps/{entry.get('Icon')}.svg"}
+    parser.read(path, encoding="utf-8")
+    return parser["Desktop Entry"] if parser.has_section("Desktop Entry") else {}
 
 
 def check_tree(checks, root, prefix, version):
-    """The programs, executable, and the desktop files under root/prefix, and nothing else."""
+    """The programs, executable, the documents and the desktop files under root/prefix, the
+    autostart entry under root/etc, and nothing else."""
     top = os.path.join(root, prefix)
     for program in PROGRAMS:
         checks.expect(os.access(os.path.join(top, program), os.X_OK),
                       f"{program} missing or not executable")
-    wanted = PROGRAMS + STATUS_ICONS
-    wanted += [f"share/{f}" for f in desktop_integration(checks, f"{top}/share", version)]
-    wanted = {os.path.join(prefix, f) for f in wanted}
+    autostart = "etc/xdg/autostart"
+    shared = desktop_integration(checks, f"{top}/share", os.path.join(root, autostart), version)
+    wanted = {os.path.join(prefix, f) for f in PROGRAMS + DOCUMENTS + STATUS_ICONS} | {
+        os.path.join(prefix, "share", f) for f in shared} | {
+        f"{autostart}/org.zentrel.ZentrelVPN.restore-proxy.desktop"}
+    changelog = os.path.join(top, "share/doc/zentrel-vpn/changelog.gz")
+    if os.path.exists(changelog):
+        with gzip.open(changelog, "rt", encoding="utf-8") as text:
+            latest = text.readline()
+        checks.expect(latest.startswith(f"zentrel-vpn ({version})"),
+                      f"the changelog's latest entry is {latest.strip()!r}, not {version}")
     found = {os.path.relpath(os.path.join(directory, name), root)
              for directory, _, names in os.walk(root) for name in names}
     checks.expect(found == wanted, f"installed {sorted(found)}, wanted {sorted(wanted)}")
