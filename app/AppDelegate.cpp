@@ -5,9 +5,11 @@
 #include "MainMenu.h"
 #include "MessageBoxes.h"
 #include "NetworkServices.h"
+#include "NetworkWatcher.h"
 #include "PreferencesWindow.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
+#include "SleepWatcher.h"
 #include "SshMonitor.h"
 #include "StatusItem.h"
 #include "StatusMenu.h"
@@ -66,8 +68,44 @@ void AppDelegate::setupConnection() {
     // quit() would first send close requests to the windows; end the loop directly instead.
     QObject::connect(connection, &ConnectionController::quitReady, this,
                      [] { QCoreApplication::exit(0); });
+    QObject::connect(connection, &ConnectionController::reconnectingChanged, this,
+                     [this](bool reconnecting) {
+                         if (reconnecting)
+                             statusItem->setToolTip(statusToolTip(StatusState::Reconnecting));
+                         else if (connected())
+                             applyConnectedLook();
+                     });
+    watchTheSystem();
     // A tunnel that outlived an earlier run is taken over; a proxy it left on is put back.
     connection->recoverEarlierRun();
+}
+
+void AppDelegate::watchTheSystem() {
+    TunnelSupervisor &supervisor = m_connection->supervisor();
+    m_networkWatcher = std::make_unique<NetworkWatcher>();
+    supervisor.setNetworkUp(m_networkWatcher->isNetworkUp());
+    QObject::connect(m_networkWatcher.get(), &NetworkWatcher::changed, &supervisor,
+                     [&supervisor](NetworkChange change) {
+                         switch (change) {
+                         case NetworkChange::Lost:
+                             supervisor.networkLost();
+                             break;
+                         case NetworkChange::Returned:
+                             supervisor.networkReturned();
+                             break;
+                         case NetworkChange::Changed:
+                             supervisor.networkChanged();
+                             break;
+                         case NetworkChange::None:
+                             break;
+                         }
+                     });
+    m_sleepWatcher = std::make_unique<SleepWatcher>();
+    QObject::connect(m_sleepWatcher.get(), &SleepWatcher::resumed, &supervisor,
+                     &TunnelSupervisor::resumed);
+    // Shutting down ends the session too: disconnect while there is time.
+    QObject::connect(m_sleepWatcher.get(), &SleepWatcher::shuttingDown, this,
+                     &AppDelegate::quitNow);
 }
 
 void AppDelegate::openPreferencesWindow() {

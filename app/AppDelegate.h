@@ -9,6 +9,8 @@
 #include <optional>
 
 class ConnectionController;
+class NetworkWatcher;
+class SleepWatcher;
 class ShellProcess;
 class StatusItem;
 class StatusMenu;
@@ -88,6 +90,7 @@ private:
     void setupMenu();
     void setupPreferencesWindow();
     void setupConnection();
+    void watchTheSystem();
     void applyConnectedLook();
     void applyDisconnectedLook();
     void showSshError(const QString &text);
@@ -96,5 +99,7 @@ private:
 
     SettingsStore m_settingsStore;
     std::unique_ptr<ConnectionController> m_connection;
+    std::unique_ptr<NetworkWatcher> m_networkWatcher;
+    std::unique_ptr<SleepWatcher> m_sleepWatcher;
     QString m_missingHelperDirectory;
 };

@@ -68,3 +68,12 @@ bool isRunning(const ProcessIdentity &identity) {
     const std::optional<ProcessIdentity> now = identifyProcess(identity.pid);
     return now && *now == identity;
 }
+
+bool hasChildProcess(pid_t pid) {
+#ifdef Q_OS_LINUX
+    return !readSmallFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed().isEmpty();
+#else
+    Q_UNUSED(pid);
+    return false;
+#endif
+}

@@ -30,3 +30,6 @@ bool isRunning(const ProcessIdentity &identity);
 // The start time in /proc/PID/stat's text, or nullopt for a zombie or a damaged text. The
 // command name in parentheses may hold blanks and parentheses itself.
 std::optional<quint64> startTimeFromProcStat(const QByteArray &stat);
+
+// Whether the process has a child of its own (ssh's passphrase dialog, say).
+bool hasChildProcess(pid_t pid);

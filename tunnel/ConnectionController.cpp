@@ -18,6 +18,7 @@ bool connectionJobApplies(ConnectionJob job, bool connected, bool quitting) {
         return !connected;
     case ConnectionJob::Disconnect:
     case ConnectionJob::Fail:
+    case ConnectionJob::Restart:
         return connected;
     case ConnectionJob::Quit:
         return true;
@@ -28,7 +29,18 @@ bool connectionJobApplies(ConnectionJob job, bool connected, bool quitting) {
 ConnectionController::ConnectionController(SettingsSource settings, TunnelRecordFile recordFile,
                                            QObject *parent)
     : QObject(parent), m_settings(std::move(settings)), m_recordFile(std::move(recordFile)),
-      m_commandDeadline(defaultCommandDeadline) {
+      m_commandDeadline(defaultCommandDeadline),
+      m_supervisor(TunnelSupervisor::timingFromEnvironment()) {
+    QObject::connect(&m_supervisor, &TunnelSupervisor::actionNeeded, this,
+                     [this](TunnelAction action) {
+                         enqueue({ConnectionJob::Restart, {}, action});
+                     });
+    QObject::connect(&m_supervisor, &TunnelSupervisor::failed, this,
+                     &ConnectionController::reportFailure);
+    QObject::connect(&m_supervisor, &TunnelSupervisor::reconnectingChanged, this,
+                     &ConnectionController::reconnectingChanged);
+    // A passphrase or host key dialog of ssh's may take the user a while.
+    m_supervisor.setStartStillBusy([this] { return m_ssh && hasChildProcess(m_ssh->pid()); });
     m_killTimer.setSingleShot(true);
     QObject::connect(&m_killTimer, &QTimer::timeout, this, [this] {
         if (m_ssh)
@@ -66,6 +78,13 @@ void ConnectionController::requestQuit(QuitUrgency urgency) {
 }
 
 void ConnectionController::failTunnel(const QString &message) {
+    if (m_connected && m_supervisor.isSupervising())
+        m_supervisor.sshFailed(message);
+    else
+        reportFailure(message);
+}
+
+void ConnectionController::reportFailure(const QString &message) {
     // One report per tunnel: its error text and its end often both arrive.
     if (!m_connected || m_failureQueued)
         return;
@@ -114,6 +133,9 @@ void ConnectionController::runNext() {
                 finishJob();
                 emit tunnelFailed(message);
             });
+            break;
+        case ConnectionJob::Restart:
+            restart(job.action);
             break;
         case ConnectionJob::Quit:
             if (m_connected) {
@@ -166,6 +188,7 @@ void ConnectionController::recover() {
         m_ssh = ShellProcess::adopt(*record->ssh);
         watchSsh();
         setConnected(true);
+        superviseTunnel();
         finishJob();
         break;
     case Recovery::SwitchOff: {
@@ -209,31 +232,74 @@ void ConnectionController::connectTunnel() {
 }
 
 void ConnectionController::startSsh() {
-    m_ssh = runShellCommand(tunnelCommand(m_tunnel), m_sshEnvironment);
-    if (!m_ssh->wasLaunched()) {
-        const QString why = tr("ssh could not be started: %1. Check the settings in the "
-                               "preferences window; a value may be far too long.")
-                                .arg(m_ssh->launchError());
-        tearDown([this, why] {
+    const QString error = launchSsh();
+    if (!error.isEmpty()) {
+        tearDown([this, error] {
             reportCommandFailures();
             m_awaitingAcknowledgement = true;
             finishJob();
-            emit tunnelFailed(why);
+            emit tunnelFailed(error);
         });
         return;
     }
-    writeRecord();
-    watchSsh();
     setConnected(true);
+    superviseTunnel();
     reportCommandFailures();
     finishJob();
 }
 
-void ConnectionController::tearDown(std::function<void()> then) {
+QString ConnectionController::launchSsh() {
+    m_monitor.reset();
+    m_ssh = runShellCommand(tunnelCommand(m_tunnel), m_sshEnvironment);
+    if (!m_ssh->wasLaunched())
+        return tr("ssh could not be started: %1. Check the settings in the preferences window; "
+                  "a value may be far too long.")
+            .arg(m_ssh->launchError());
+    writeRecord();
+    watchSsh();
+    return {};
+}
+
+void ConnectionController::superviseTunnel() {
+    // A port ssh cannot listen on fails at once; there is nothing to keep up.
+    if (m_tunnel.port > 0 && m_tunnel.port <= 65535)
+        m_supervisor.tunnelOpening(static_cast<quint16>(m_tunnel.port));
+}
+
+void ConnectionController::restart(TunnelAction action) {
+    // The supervisor may have moved on since this was asked for (the network went, say).
+    const bool start = (action == TunnelAction::Restart || action == TunnelAction::Start) &&
+                       m_supervisor.phase() == TunnelPhase::Restarting;
+    stopSsh([this, start] {
+        if (start) {
+            const QString error = launchSsh();
+            if (error.isEmpty())
+                m_supervisor.sshRestarted();
+            else
+                reportFailure(error);
+        }
+        finishJob();
+    });
+}
+
+void ConnectionController::askSshToEnd() {
     if (m_ssh && !m_ssh->hasExited()) {
         m_ssh->terminate();
-        m_killTimer.start(sshTerminationGrace);
+        m_killTimer.start(sshTerminationGrace); // then it is killed
     }
+}
+
+void ConnectionController::stopSsh(std::function<void()> then) {
+    askSshToEnd();
+    awaitSshEnd([this, then = std::move(then)] {
+        m_killTimer.stop();
+        then();
+    });
+}
+
+void ConnectionController::tearDown(std::function<void()> then) {
+    m_supervisor.tunnelDown();
+    askSshToEnd();
     auto finish = [this, then = std::move(then)] {
         awaitSshEnd([this, then] {
             m_killTimer.stop();

@@ -3,6 +3,7 @@
 #include "CommandLines.h"
 #include "TimedCommand.h"
 #include "TunnelRecord.h"
+#include "TunnelSupervisor.h"
 
 #include <QList>
 #include <QObject>
@@ -23,6 +24,7 @@ enum class ConnectionJob {
     Connect,    // the user's Connect
     Disconnect, // the user's Disconnect
     Fail,       // ssh reported a failure: disconnect, then report it
+    Restart,    // keep the tunnel: end ssh and/or start it again, the proxy staying on
     Quit,       // disconnect when connected, then let the application end
 };
 
@@ -53,7 +55,8 @@ public:
     // and does not wait for a failure report to be read.
     enum class QuitUrgency { InTurn, Urgent };
     void requestQuit(QuitUrgency urgency = QuitUrgency::InTurn);
-    // ssh said the tunnel failed: disconnect, then report `message` through tunnelFailed().
+    // ssh said the tunnel failed. Whether that ends the tunnel (disconnect, then report
+    // `message` through tunnelFailed()) or only calls for a new ssh is the supervisor's choice.
     void failTunnel(const QString &message);
     // The failure report has been read: what was asked meanwhile is carried out now.
     void failureAcknowledged();
@@ -64,6 +67,9 @@ public:
     ShellProcess *sshProcess() const { return m_ssh.get(); }
     // The settings of the tunnel that is up (for one taken over, those of the earlier run).
     const TunnelSettings &tunnel() const { return m_tunnel; }
+    // Hears what happens to the network and the machine, and keeps the tunnel up through it.
+    TunnelSupervisor &supervisor() { return m_supervisor; }
+    bool isReconnecting() const { return m_connected && m_supervisor.isReconnecting(); }
 
     // NAME=VALUE entries that ssh gets on top of our environment.
     void setSshEnvironment(const QStringList &environment) { m_sshEnvironment = environment; }
@@ -72,6 +78,8 @@ public:
 
 signals:
     void connectedChanged(bool connected);
+    // While true the tunnel is down for a moment and being brought back; the proxy stays on.
+    void reconnectingChanged(bool reconnecting);
     // ssh's first chunk of output, to be judged by the application.
     void sshOutput(const QByteArray &firstChunk);
     // The tunnel is down because of `message`; jobs wait until failureAcknowledged().
@@ -87,6 +95,7 @@ private:
     struct Job {
         ConnectionJob kind;
         QString message;
+        TunnelAction action = TunnelAction::None; // for Restart
     };
 
     void enqueue(Job job, bool first = false);
@@ -96,6 +105,13 @@ private:
     void recover();
     void connectTunnel();
     void startSsh();
+    // Starts ssh for the tunnel; the reason when it could not be started.
+    QString launchSsh();
+    void superviseTunnel();
+    void restart(TunnelAction action);
+    void askSshToEnd();
+    void stopSsh(std::function<void()> then);
+    void reportFailure(const QString &message);
     // The disconnect steps: stop ssh, switch the proxy off, wait for ssh's end.
     void tearDown(std::function<void()> then);
     void awaitSshEnd(std::function<void()> then);
@@ -124,4 +140,5 @@ private:
     bool m_failureQueued = false;
     QTimer m_killTimer;
     QList<CommandOutcome> m_failures;
+    TunnelSupervisor m_supervisor;
 };

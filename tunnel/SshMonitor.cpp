@@ -3,6 +3,7 @@
 #include "ShellProcess.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 namespace {
 // Enough of ssh's last words to explain why it ended.
@@ -28,8 +29,13 @@ QString sshEndedText(const QString &laterOutput, std::optional<int> exitCode,
             "SshMonitor",
             "The SSH connection ended. It was started by an earlier run of Zentrel VPN, so "
             "what ssh reported cannot be shown.");
-    if (!laterOutput.isEmpty())
-        return laterOutput;
+    // ssh's reports about single forwarded connections (ours that check the tunnel among them)
+    // say nothing about why it ended.
+    QStringList lines = laterOutput.split(QLatin1Char('\n'));
+    lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("channel ")); });
+    const QString said = lines.join(QLatin1Char('\n')).trimmed();
+    if (!said.isEmpty())
+        return said;
     if (exitSignal)
         return QCoreApplication::translate(
                    "SshMonitor", "The SSH connection ended: ssh was stopped by signal %1.")

@@ -22,6 +22,13 @@ private slots:
                      QStringLiteral("ssh: Could not resolve hostname x\r\nsecond line")));
         QCOMPARE(sshErrorText("bad \xff byte"),
                  std::optional<QString>(QStringLiteral(u"bad \uFFFD byte")));
+
+        // Reports about single forwarded connections (the tunnel checks among them) do not
+        // explain an end.
+        const QString probeNoise = QStringLiteral("channel 3: open failed: connect failed: x");
+        QCOMPARE(sshEndedText(probeNoise + QStringLiteral("\nclient_loop: Broken pipe"), 255, {}),
+                 QStringLiteral("client_loop: Broken pipe"));
+        QVERIFY(sshEndedText(probeNoise, 255, {}).contains(QLatin1String("status 255")));
     }
 
     void aTerminatedProcessReportsNothing() {

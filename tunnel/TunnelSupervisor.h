@@ -1,0 +1,118 @@
+#pragma once
+
+#include "TunnelProbe.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+
+// Where a connected tunnel stands.
+enum class TunnelPhase {
+    Opening,    // the first ssh of a connect has not opened its port yet: it fails as ever
+    Up,         // ssh runs and (as far as we know) carries traffic
+    Restarting, // a new ssh has been started and has not opened its port yet
+    Waiting,    // no ssh: waiting for the network to return or for the next try
+};
+
+enum class TunnelEvent {
+    Suspicious,      // resumed from sleep, the way out changed, or the probe got no answer
+    NetworkLost,     // no default route any more
+    NetworkReturned, // a default route again
+    SshFailed,       // ssh ended or reported an error by itself
+    PortOpened,      // ssh opened its SOCKS port
+    StartTimedOut,   // the new ssh did not open its port in time
+    RetryDue,        // the pause before the next try is over
+    WaitedTooLong,   // the network has stayed away too long
+};
+
+enum class TunnelAction {
+    None,
+    Restart,           // end ssh (it is ours: no report), start it again at once
+    Stop,              // end ssh, start nothing yet
+    Start,             // start ssh (none runs)
+    StopAndRetryLater, // end ssh, start it again after a pause that grows with each try
+    Fail,              // give up: disconnect and report
+};
+
+struct TunnelStep {
+    TunnelAction action;
+    TunnelPhase next;
+
+    bool operator==(const TunnelStep &other) const {
+        return action == other.action && next == other.next;
+    }
+};
+
+// The one place where a connected tunnel's fate is decided.
+TunnelStep nextTunnelStep(TunnelPhase phase, TunnelEvent event, bool networkUp);
+
+// The pause before try `attempt` (0 for the first): 1, 2, 4 … seconds, at most `longest`.
+std::chrono::milliseconds retryPause(int attempt, std::chrono::milliseconds longest);
+
+// Keeps a connected tunnel alive: hears what happens to the network, the machine and ssh,
+// checks the tunnel end to end now and then, decides with nextTunnelStep(), and asks its owner
+// to act. Owns timers and the probe, never ssh itself.
+class TunnelSupervisor : public QObject {
+    Q_OBJECT
+
+public:
+    struct Timing {
+        std::chrono::milliseconds probeInterval{30000};
+        std::chrono::milliseconds probeDeadline{5000};
+        std::chrono::milliseconds startDeadline{20000};
+        std::chrono::milliseconds networkWaitLimit{600000};
+        std::chrono::milliseconds longestPause{30000};
+    };
+    // The defaults, with the test knobs ZENTREL_PROBE_INTERVAL_MS and
+    // ZENTREL_NETWORK_WAIT_LIMIT_MS applied.
+    static Timing timingFromEnvironment();
+
+    explicit TunnelSupervisor(Timing timing, QObject *parent = nullptr);
+
+    // From the owner: the tunnel's life.
+    void tunnelOpening(quint16 port);
+    void sshRestarted();
+    void tunnelDown();
+    bool isSupervising() const { return m_supervising; }
+    TunnelPhase phase() const { return m_phase; }
+    bool isReconnecting() const {
+        return m_supervising &&
+               (m_phase == TunnelPhase::Restarting || m_phase == TunnelPhase::Waiting);
+    }
+
+    // From the watchers and ssh.
+    void setNetworkUp(bool up);
+    void networkLost();
+    void networkReturned();
+    void networkChanged();
+    void resumed();
+    void sshFailed(const QString &message);
+
+    // Whether ssh's own child still waits for the user (a passphrase dialog): a start is not
+    // timed out then.
+    void setStartStillBusy(std::function<bool()> busy) { m_startStillBusy = std::move(busy); }
+
+signals:
+    void actionNeeded(TunnelAction action);
+    void failed(const QString &message);
+    void reconnectingChanged(bool reconnecting);
+
+private:
+    void handle(TunnelEvent event, const QString &message = {});
+    void enterPhase(TunnelPhase phase);
+
+    Timing m_timing;
+    bool m_supervising = false;
+    bool m_networkUp = true;
+    TunnelPhase m_phase = TunnelPhase::Opening;
+    quint16 m_port = 0;
+    int m_attempt = 0;
+    std::function<bool()> m_startStillBusy;
+    QTimer m_probeTimer;
+    QTimer m_startTimer;
+    QTimer m_retryTimer;
+    QTimer m_absenceTimer;
+    TunnelProbe m_probe;
+    PortWatch m_portWatch;
+};
