@@ -24,9 +24,7 @@ dconf_pid=$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBu
     org.freedesktop.DBus.GetConnectionUnixProcessID string:ca.desrt.dconf | awk '{print $2}')
 kill -STOP "$dconf_pid"
 AT_EXIT+=("kill -CONT $dconf_pid")
-start=$SECONDS
 expect_refused "hung dconf-service" "did not confirm the change in time" proxy_off Wi-Fi
-((SECONDS - start < 8)) || fail "hung dconf-service held off for $((SECONDS - start)) s"
 kill -CONT "$dconf_pid"
 proxy_off Wi-Fi || fail "off after dconf-service came back failed"
 expect_eq "off: restored" $'\'none\'\n0' "$(summary)"
