@@ -1,11 +1,13 @@
 #include "cli.h"
 
-#include "desktopproxy.h"
+#include "address.h"
+#include "follow.h"
 #include "proxystate.h"
 #include "services.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <strings.h>
 #include <unistd.h>
@@ -29,10 +31,12 @@ const char usageText[] =
     "        Switch the SOCKS proxy of a network service on or off.\n"
     "  -help\n"
     "        Show this text.\n"
+    "  -version\n"
+    "        Show the version of this program.\n"
     "\n"
     "The desktop has one system proxy for all services. While any service's SOCKS proxy is\n"
-    "on, it uses the server of the service switched last; when the last one goes off, the\n"
-    "desktop's earlier proxy settings come back unless they were changed in the meantime.\n";
+    "on, it uses the server of the service switched last; when the last one goes off, each\n"
+    "of the desktop's earlier proxy settings comes back unless it was changed meanwhile.\n";
 
 void writeOut(const std::string &text) {
     writeAll(STDOUT_FILENO, text);
@@ -43,8 +47,23 @@ int fail(int code, const std::string &message) {
     return code;
 }
 
+// Arguments echoed in messages: bytes that could garble a terminal are shown escaped.
+std::string printable(const std::string &text) {
+    if (isValidUtf8(text) && std::none_of(text.begin(), text.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        }))
+        return text;
+    std::string out;
+    for (unsigned char c : text) {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        out += c >= 0x20 && c < 0x7f ? std::string(1, static_cast<char>(c)) : hex;
+    }
+    return out;
+}
+
 std::string quoted(const std::string &text) {
-    return "\"" + text + "\"";
+    return "\"" + printable(text) + "\"";
 }
 
 bool isListed(const std::string &service) {
@@ -58,121 +77,49 @@ int unknownService(const std::string &service) {
                                   " (see networksetup -listallnetworkservices)");
 }
 
-bool validHost(const std::string &host) {
-    return !host.empty() && std::none_of(host.begin(), host.end(), [](char c) {
-        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
-    });
-}
-
-SettingMap differing(const SettingMap &wanted, const SettingMap &current) {
-    SettingMap changes;
-    for (const auto &[key, value] : wanted) {
-        auto it = current.find(key);
-        if (it == current.end() || it->second != value)
-            changes[key] = value;
-    }
-    return changes;
-}
-
-bool matches(const SettingMap &current, const SettingMap &expected) {
-    return differing(expected, current).empty();
-}
-
-// Brings every desktop's proxy in line with the services' state. `reassert` is set when the
-// user has just asked for a proxy; otherwise a desktop already showing our last values, or
-// the user's own change to them, is left alone.
-bool followDesktops(ProxyState &state, const StateStore &store, bool reassert,
-                    std::vector<std::string> &problems) {
-    const DesktopProbe probe = probeDesktops();
-    if (probe.backends.empty()) {
-        std::string why = "no desktop proxy settings found (no GNOME proxy schema installed and "
-                          "the session is not KDE)";
-        for (const std::string &note : probe.notes)
-            why += "; " + note;
-        problems.push_back(why);
-        // The request is still recorded: switching off later must find it.
-        std::string error;
-        if (!store.save(state, error))
-            problems.push_back(error);
-        return false;
-    }
-
-    const ServiceProxy *active = state.activeService();
-    for (const auto &backend : probe.backends) {
-        auto record = state.desktops.find(backend->id());
-        if (!active && record == state.desktops.end())
-            continue;
-        std::string error;
-        SettingMap current;
-        if (!backend->read(current, error)) {
-            problems.push_back(backend->label() + ": " + error);
-            continue;
-        }
-
-        if (active) {
-            const SettingMap wanted = backend->socksSettings(active->host, active->port);
-            if (record == state.desktops.end()) {
-                record = state.desktops.emplace(backend->id(), DesktopRecord{current, {}}).first;
-            } else if (!reassert && matches(wanted, record->second.written)) {
-                continue;
-            } else if (!matches(current, record->second.written)) {
-                // Changed by the user while we were on: theirs is what to go back to.
-                record->second.saved = current;
-            }
-            record->second.written = wanted;
-            // The snapshot goes to disk before the desktop changes, so a crash cannot lose it.
-            if (!store.save(state, error) || !backend->write(differing(wanted, current), error) ||
-                !backend->finish(error)) {
-                problems.push_back(backend->label() + ": " + error);
-            }
-        } else {
-            // Anything but exactly our values means the user has set the proxy since: it stays.
-            if (matches(current, record->second.written)) {
-                if (!backend->write(differing(record->second.saved, current), error) ||
-                    !backend->finish(error)) {
-                    problems.push_back(backend->label() + ": " + error);
-                    continue; // keep the snapshot for another try
-                }
-            }
-            state.desktops.erase(record);
-        }
-    }
-
-    if (!active) {
-        for (const auto &entry : state.desktops) {
-            problems.push_back("the " + entry.first +
-                               " proxy settings were switched from another desktop session and "
-                               "are restored only from there");
-        }
-    }
-    std::string error;
-    if (!store.save(state, error))
-        problems.push_back(error);
-    return problems.empty();
-}
+// The whole command ends well within the 10 s after which the application kills it; the
+// lock waits less, so that the desktop's tools have time left.
+constexpr std::chrono::seconds commandTime{8};
+constexpr std::chrono::seconds lockTime{3};
 
 struct Session {
+    Deadline deadline = deadlineIn(commandTime);
     StateStore store{StateStore::defaultDirectory()};
     ProxyState state;
 
-    bool open(std::string &error) { return store.lock(error) && store.load(state, error); }
+    bool open(std::string &error) {
+        return store.lock(earlier(deadline, deadlineIn(lockTime)), error) &&
+               store.load(state, error);
+    }
 };
 
-int applyToDesktops(Session &session, const std::string &service, bool reassert) {
-    std::vector<std::string> problems;
-    if (followDesktops(session.state, session.store, reassert, problems))
+// A request the desktop refused, with nothing of ours left there, changes nothing at all:
+// the state goes back to what it was before the command.
+int applyToDesktops(Session &session, const std::string &service, bool reassert,
+                    const ProxyState &before) {
+    const FollowOutcome outcome =
+        followDesktops(session.state, session.store, reassert, session.deadline);
+    for (const std::string &note : outcome.notes)
+        std::fprintf(stderr, "networksetup: note: %s\n", note.c_str());
+    if (outcome.problems.empty())
         return exitOk;
-    for (const std::string &problem : problems)
+    for (const std::string &problem : outcome.problems)
         fail(exitFailed, problem);
-    return fail(exitFailed, "the SOCKS proxy of " + quoted(service) +
-                                " was recorded but the desktop's proxy may not follow it");
+    std::string error;
+    if (reassert && outcome.desktopFound && !outcome.changedDesktop &&
+        !session.store.save(before, error))
+        fail(exitFailed, error);
+    if (!outcome.desktopFound)
+        fail(exitFailed, "the SOCKS proxy of " + quoted(service) +
+                             " was recorded but the desktop's proxy does not follow it");
+    return exitFailed;
 }
 
 int setServer(const std::string &service, const std::string &host, const std::string &portText) {
     int port = 0;
-    if (!validHost(host))
-        return fail(exitBadUsage, "invalid SOCKS server " + quoted(host) +
-                                      ": give a host name or address without blanks");
+    if (!isHostNameOrAddress(host))
+        return fail(exitBadUsage,
+                    "invalid SOCKS server " + quoted(host) + ": give a host name or an IP address");
     if (!parsePort(portText, port))
         return fail(exitBadUsage,
                     "invalid port " + quoted(portText) + ": give a whole number from 1 to 65535");
@@ -183,12 +130,14 @@ int setServer(const std::string &service, const std::string &host, const std::st
     std::string error;
     if (!session.open(error))
         return fail(exitFailed, error);
+    const ProxyState before = session.state;
     ServiceProxy &proxy = session.state.services[service];
     proxy.host = host;
     proxy.port = port;
+    // Only recorded while the service is off: no desktop is looked at, so GIO is never loaded.
     if (proxy.enabled) {
         proxy.switchedAt = ++session.state.clock;
-        return applyToDesktops(session, service, true); // saves the state on every path
+        return applyToDesktops(session, service, true, before); // saves the state on every path
     }
     return session.store.save(session.state, error) ? exitOk : fail(exitFailed, error);
 }
@@ -205,6 +154,7 @@ int setState(const std::string &service, const std::string &onOff) {
     std::string error;
     if (!session.open(error))
         return fail(exitFailed, error);
+    const ProxyState before = session.state;
     auto entry = session.state.services.find(service);
     // A service whose interface has gone (a dongle pulled out) can still be switched off.
     if (!listed && entry == session.state.services.end())
@@ -218,7 +168,7 @@ int setState(const std::string &service, const std::string &onOff) {
     } else if (entry != session.state.services.end()) {
         entry->second.enabled = false;
     }
-    return applyToDesktops(session, service, on); // saves the state on every path
+    return applyToDesktops(session, service, on, before); // saves the state on every path
 }
 
 int getServer(const std::string &service) {
@@ -242,19 +192,6 @@ bool commandIs(const std::string &arg, const char *name) {
 }
 
 } // namespace
-
-bool parsePort(const std::string &text, int &port) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const size_t start = std::min(text.find_first_not_of('0'), text.size());
-    if (text.size() - start > 5)
-        return false;
-    const long value = std::strtol(text.c_str() + start, nullptr, 10);
-    if (value < 1 || value > 65535)
-        return false;
-    port = static_cast<int>(value);
-    return true;
-}
 
 int run(const std::vector<std::string> &args) {
     if (args.empty()) {
@@ -301,6 +238,10 @@ int run(const std::vector<std::string> &args) {
         return setState(args[1], args[2]);
     if (commandIs(command, "-help") || commandIs(command, "-h") || commandIs(command, "--help")) {
         writeOut(usageText);
+        return exitOk;
+    }
+    if (commandIs(command, "-version") || commandIs(command, "--version")) {
+        writeOut("networksetup (Zentrel VPN) " ZENTREL_VERSION "\n");
         return exitOk;
     }
     std::fprintf(stderr, "networksetup: unknown command %s\n\n%s", quoted(command).c_str(),

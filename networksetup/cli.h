@@ -14,7 +14,4 @@ enum ExitCode {
 // Runs one command line (without the program name); returns the exit code.
 int run(const std::vector<std::string> &args);
 
-// A whole number from 1 to 65535, digits only.
-bool parsePort(const std::string &text, int &port);
-
 } // namespace zentrel::networksetup

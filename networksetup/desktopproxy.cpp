@@ -17,12 +17,12 @@ bool desktopListIncludesKde(const std::string &xdgCurrentDesktop) {
     return false;
 }
 
-DesktopProbe probeDesktops() {
+DesktopProbe probeDesktops(Deadline deadline) {
     DesktopProbe probe;
     std::string whyNot;
     // Not only GNOME reads these: Cinnamon, MATE-era GIO apps and browsers on other desktops
     // take the system proxy from them, so they are set wherever the schema is installed.
-    if (auto gnome = makeGnomeProxy(whyNot))
+    if (auto gnome = makeGnomeProxy(deadline, whyNot))
         probe.backends.push_back(std::move(gnome));
     else if (!whyNot.empty())
         probe.notes.push_back(whyNot);
@@ -30,12 +30,24 @@ DesktopProbe probeDesktops() {
     const char *desktop = std::getenv("XDG_CURRENT_DESKTOP");
     if (desktop && desktopListIncludesKde(desktop)) {
         whyNot.clear();
-        if (auto kde = makeKdeProxy(whyNot))
+        if (auto kde = makeKdeProxy(deadline, whyNot))
             probe.backends.push_back(std::move(kde));
         else
-            probe.notes.push_back(whyNot);
+            probe.notes.push_back("the session is KDE but " + whyNot);
     }
     return probe;
+}
+
+std::unique_ptr<DesktopProxy> makeDesktopProxy(const std::string &id, Deadline deadline,
+                                               std::string &whyNot) {
+    std::unique_ptr<DesktopProxy> backend;
+    if (id == "gnome")
+        backend = makeGnomeProxy(deadline, whyNot);
+    else if (id == "kde")
+        backend = makeKdeProxy(deadline, whyNot);
+    if (!backend && whyNot.empty())
+        whyNot = id == "gnome" ? "the GNOME proxy schema is not installed" : "unknown desktop";
+    return backend;
 }
 
 std::string kdeProxyValue(const std::string &scheme, const std::string &host, int port) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deadline.h"
 #include "proxystate.h"
 
 #include <memory>
@@ -31,11 +32,16 @@ struct DesktopProbe {
     std::vector<std::string> notes; // why a desktop that looked possible cannot be used
 };
 
-// Every desktop proxy configuration present for this user's session.
-DesktopProbe probeDesktops();
+// Every desktop proxy configuration present for this user's session. The backends finish
+// their work by the deadline or report failure.
+DesktopProbe probeDesktops(Deadline deadline);
 
-std::unique_ptr<DesktopProxy> makeGnomeProxy(std::string &whyNot);
-std::unique_ptr<DesktopProxy> makeKdeProxy(std::string &whyNot);
+std::unique_ptr<DesktopProxy> makeGnomeProxy(Deadline deadline, std::string &whyNot);
+std::unique_ptr<DesktopProxy> makeKdeProxy(Deadline deadline, std::string &whyNot);
+// The backend of that id, whatever the session: a record left by another desktop session is
+// restored from here when its settings can be reached.
+std::unique_ptr<DesktopProxy> makeDesktopProxy(const std::string &id, Deadline deadline,
+                                               std::string &whyNot);
 
 // True when a colon-separated XDG_CURRENT_DESKTOP value names KDE.
 bool desktopListIncludesKde(const std::string &xdgCurrentDesktop);

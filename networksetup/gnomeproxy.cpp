@@ -4,9 +4,14 @@
 #include <gio/gio.h>
 #include <gio/gsettingsbackend.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <dlfcn.h>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 namespace zentrel::networksetup {
 
@@ -35,6 +40,13 @@ struct Gio {
     decltype(&g_variant_unref) unref = nullptr;
     decltype(&g_error_free) errorFree = nullptr;
     decltype(&g_free) free = nullptr;
+    decltype(&g_log_set_writer_func) logSetWriter = nullptr;
+    decltype(&g_log_writer_default) logWriterDefault = nullptr;
+
+    // dconf reports a failed commit only as a warning from its worker thread; kept for our
+    // own message instead of a second, cryptic line on stderr.
+    std::mutex warningMutex;
+    std::string dconfWarning;
 
     bool load() {
         void *lib = dlopen("libgio-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
@@ -65,11 +77,61 @@ struct Gio {
         bind(unref, "g_variant_unref");
         bind(errorFree, "g_error_free");
         bind(free, "g_free");
+        bind(logSetWriter, "g_log_set_writer_func");
+        bind(logWriterDefault, "g_log_writer_default");
+        if (ok)
+            logSetWriter(&Gio::writeLog, this, nullptr);
         // Never dlclose: GLib registers types and threads that cannot be unloaded.
         return ok;
     }
 
+    static GLogWriterOutput writeLog(GLogLevelFlags level, const GLogField *fields, gsize count,
+                                     gpointer self) {
+        Gio &gio = *static_cast<Gio *>(self);
+        const char *domain = nullptr;
+        const char *message = nullptr;
+        for (gsize i = 0; i < count; ++i) {
+            if (std::strcmp(fields[i].key, "GLIB_DOMAIN") == 0)
+                domain = static_cast<const char *>(fields[i].value);
+            else if (std::strcmp(fields[i].key, "MESSAGE") == 0)
+                message = static_cast<const char *>(fields[i].value);
+        }
+        const bool problem =
+            level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING);
+        if (!problem || !domain || std::strcmp(domain, "dconf") != 0 || !message)
+            return gio.logWriterDefault(level, fields, count, nullptr);
+        std::lock_guard<std::mutex> lock(gio.warningMutex);
+        gio.dconfWarning = message;
+        return G_LOG_WRITER_HANDLED;
+    }
+
+    std::string takeWarning() {
+        std::lock_guard<std::mutex> lock(warningMutex);
+        return std::exchange(dconfWarning, std::string());
+    }
+
+    // g_settings_sync blocks until dconf answers; a dconf-service that hangs must not hold us
+    // past the deadline, so the wait happens on a thread of its own.
+    bool syncBy(Deadline deadline) {
+        struct Done {
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool done = false;
+        };
+        auto done = std::make_shared<Done>();
+        std::thread([done, syncAll = sync] {
+            syncAll();
+            std::lock_guard<std::mutex> lock(done->mutex);
+            done->done = true;
+            done->changed.notify_all();
+        }).detach();
+        std::unique_lock<std::mutex> lock(done->mutex);
+        return done->changed.wait_until(lock, deadline, [&] { return done->done; });
+    }
+
     std::string printAndDrop(GVariant *value) const {
+        if (!value)
+            return {}; // refused by GLib (text that is not UTF-8): never matches a real value
         refSink(value);
         gchar *text = print(value, TRUE);
         std::string result = text;
@@ -91,7 +153,8 @@ const char *const settingKeys[] = {
 
 class GnomeProxy : public DesktopProxy {
 public:
-    explicit GnomeProxy(const Gio &gio) : gio_(gio) {}
+    GnomeProxy(Gio &gio, std::string backendType, Deadline deadline)
+        : gio_(gio), backendType_(std::move(backendType)), deadline_(deadline) {}
 
     ~GnomeProxy() override {
         for (auto &entry : settings_)
@@ -143,19 +206,46 @@ public:
                     continue;
                 if (!store(name, value, error))
                     return false;
+                unconfirmed_[name] = value;
             }
         }
         return true;
     }
 
-    bool finish(std::string &) override {
-        gio_.sync(); // waits until the backend (dconf or keyfile) has stored everything
+    bool finish(std::string &error) override {
+        // A write is only a request: dconf commits it later, over the session bus, and may
+        // fail then. Once synced, reading back tells what the desktop really holds.
+        const bool dconf = backendType_ == "DConfSettingsBackend";
+        if (!gio_.syncBy(earlier(deadline_, deadlineIn(std::chrono::seconds(2))))) {
+            error = "the settings storage (" + backendType_ +
+                    ") did not confirm the change in "
+                    "time" +
+                    (dconf ? std::string(": is dconf-service hanging?") : "");
+            return false;
+        }
+        SettingMap now;
+        read(now, error);
+        const SettingMap expected = std::exchange(unconfirmed_, {});
+        for (const auto &[name, value] : expected) {
+            if (now[name] != value) {
+                const std::string why = gio_.takeWarning();
+                error = "the new values were not stored (" +
+                        (why.empty() ? name + " did not change" : why) +
+                        (dconf ? std::string("; dconf needs the D-Bus session bus: is it "
+                                             "running?)")
+                               : std::string(")"));
+                return false;
+            }
+        }
         return true;
     }
 
 private:
-    const Gio &gio_;
+    Gio &gio_;
+    std::string backendType_;
+    Deadline deadline_;
     std::map<std::string, GSettings *> settings_;
+    SettingMap unconfirmed_; // written since the last finish()
 
     std::pair<GSettings *, std::string> locate(const std::string &name) {
         const size_t slash = name.find('/');
@@ -189,7 +279,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<DesktopProxy> makeGnomeProxy(std::string &whyNot) {
+std::unique_ptr<DesktopProxy> makeGnomeProxy(Deadline deadline, std::string &whyNot) {
     static Gio gio;
     static const bool loaded = gio.load();
     if (!loaded)
@@ -208,15 +298,15 @@ std::unique_ptr<DesktopProxy> makeGnomeProxy(std::string &whyNot) {
 
     // Without dconf (or another backend) GIO falls back to memory, where a write is lost at exit.
     GSettingsBackend *backend = gio.backendGetDefault();
-    const char *type = gio.typeName(G_TYPE_FROM_INSTANCE(backend));
-    const bool memoryOnly = type && std::strcmp(type, "GMemorySettingsBackend") == 0;
+    const char *typeName = gio.typeName(G_TYPE_FROM_INSTANCE(backend));
+    const std::string type = typeName ? typeName : "";
     gio.objectUnref(backend);
-    if (memoryOnly) {
+    if (type == "GMemorySettingsBackend") {
         whyNot = "the GNOME proxy schema is installed but GSettings has no storage backend "
                  "(install dconf-gsettings-backend)";
         return nullptr;
     }
-    return std::make_unique<GnomeProxy>(gio);
+    return std::make_unique<GnomeProxy>(gio, type, deadline);
 }
 
 } // namespace zentrel::networksetup

@@ -14,9 +14,9 @@ const char absentMarker[] = "\x1f(absent)"; // kreadconfig's --default; no real 
 
 class KdeProxy : public DesktopProxy {
 public:
-    KdeProxy(std::string readTool, std::string writeTool, std::string file)
-        : readTool_(std::move(readTool)), writeTool_(std::move(writeTool)), file_(std::move(file)) {
-    }
+    KdeProxy(std::string readTool, std::string writeTool, std::string file, Deadline deadline)
+        : readTool_(std::move(readTool)), writeTool_(std::move(writeTool)), file_(std::move(file)),
+          deadline_(deadline) {}
 
     std::string id() const override { return "kde"; }
     std::string label() const override { return "KDE proxy settings (" + file_ + ")"; }
@@ -24,10 +24,10 @@ public:
     bool read(SettingMap &current, std::string &error) override {
         current.clear();
         for (const char *key : {"ProxyType", "socksProxy", "httpProxy", "httpsProxy", "ftpProxy"}) {
-            ToolResult r = runTool({readTool_, "--file", file_, "--group", group, "--key", key,
-                                    "--default", absentMarker});
-            if (!r.started || r.exitStatus != 0) {
-                error = "cannot read " + std::string(key) + " with " + readTool_;
+            ToolResult r = run({readTool_, "--file", file_, "--group", group, "--key", key,
+                                "--default", absentMarker});
+            if (!r.succeeded()) {
+                error = "cannot read " + std::string(key) + " with " + readTool_ + failure(r);
                 return false;
             }
             if (!r.output.empty() && r.output.back() == '\n')
@@ -57,9 +57,9 @@ public:
             } else {
                 argv.push_back("--delete");
             }
-            const ToolResult r = runTool(argv);
-            if (!r.started || r.exitStatus != 0) {
-                error = "cannot write " + key + " with " + writeTool_;
+            const ToolResult r = run(argv);
+            if (!r.succeeded()) {
+                error = "cannot write " + key + " with " + writeTool_ + failure(r);
                 return false;
             }
         }
@@ -73,10 +73,9 @@ public:
         const std::string dbusSend = findOnPath("dbus-send");
         if (dbusSend.empty())
             return true;
-        const ToolResult r =
-            runTool({dbusSend, "--session", "--type=signal", "/KIO/Scheduler",
-                     "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
-        if (!r.started || r.exitStatus != 0)
+        const ToolResult r = run({dbusSend, "--session", "--type=signal", "/KIO/Scheduler",
+                                  "org.kde.KIO.Scheduler.reparseSlaveConfiguration", "string:"});
+        if (!r.succeeded())
             std::fprintf(stderr, "networksetup: warning: could not tell running KDE programs "
                                  "to reload the proxy settings; they see them after a restart\n");
         return true;
@@ -86,6 +85,21 @@ private:
     std::string readTool_;
     std::string writeTool_;
     std::string file_;
+    Deadline deadline_;
+
+    // Each tool gets a few seconds, and all of them together no more than the command.
+    ToolResult run(const std::vector<std::string> &argv) const {
+        return runTool(argv, earlier(deadline_, deadlineIn(std::chrono::seconds(3))));
+    }
+
+    static std::string failure(const ToolResult &r) {
+        if (!r.started)
+            return " (it could not be started)";
+        if (r.timedOut)
+            return " (it did not finish in time and was stopped)";
+        return r.exitStatus >= 0 ? " (exit status " + std::to_string(r.exitStatus) + ")"
+                                 : " (it ended abnormally)";
+    }
 
     static bool hasSessionBus() {
         if (const char *address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address)
@@ -106,7 +120,7 @@ std::string configHome() {
 
 } // namespace
 
-std::unique_ptr<DesktopProxy> makeKdeProxy(std::string &whyNot) {
+std::unique_ptr<DesktopProxy> makeKdeProxy(Deadline deadline, std::string &whyNot) {
     const char *version = std::getenv("KDE_SESSION_VERSION");
     const bool prefer5 = version && std::string(version) == "5";
     for (const char *suffix :
@@ -115,10 +129,10 @@ std::unique_ptr<DesktopProxy> makeKdeProxy(std::string &whyNot) {
         const std::string writer = findOnPath(std::string("kwriteconfig") + suffix);
         if (!reader.empty() && !writer.empty())
             // The absolute path keeps reads to the user's own file, which is what we restore.
-            return std::make_unique<KdeProxy>(reader, writer, configHome() + "/kioslaverc");
+            return std::make_unique<KdeProxy>(reader, writer, configHome() + "/kioslaverc",
+                                              deadline);
     }
-    whyNot = "the session is KDE but neither kwriteconfig6/kreadconfig6 nor "
-             "kwriteconfig5/kreadconfig5 is installed";
+    whyNot = "neither kwriteconfig6/kreadconfig6 nor kwriteconfig5/kreadconfig5 is installed";
     return nullptr;
 }
 

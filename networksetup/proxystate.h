@@ -1,5 +1,7 @@
 #pragma once
 
+#include "deadline.h"
+
 #include <map>
 #include <string>
 
@@ -42,13 +44,19 @@ struct ProxyState {
 // Writes all of data to fd, resuming after short or interrupted writes.
 bool writeAll(int fd, const std::string &data);
 
+// The file ends with a line holding a checksum of everything before it, so that a file cut
+// short, even at a line boundary, is never taken for a whole one.
 std::string serializeState(const ProxyState &state);
+std::string withEndLine(const std::string &body);
 bool parseState(const std::string &text, ProxyState &state, std::string &error);
 
-// The state file under the user's XDG state directory, guarded by a lock file so that
-// concurrent invocations serialise their read-modify-write.
+// The state file in the user's own private state folder, guarded by a lock file so that
+// concurrent invocations serialise their read-modify-write. Anything in the folder that we
+// did not make (a link, a pipe, a huge file, a folder others can write to) is refused.
 class StateStore {
 public:
+    static constexpr long long maxFileSize = 1 << 20;
+
     explicit StateStore(std::string directory);
     ~StateStore();
     StateStore(const StateStore &) = delete;
@@ -59,14 +67,19 @@ public:
 
     const std::string &statePath() const { return statePath_; }
 
-    bool lock(std::string &error); // blocks until this process holds the lock
-    bool load(ProxyState &state, std::string &error) const;
-    bool save(const ProxyState &state, std::string &error) const;
+    // Creates the folder when missing; fails when another process holds the lock past the
+    // deadline.
+    bool lock(Deadline deadline, std::string &error);
+    bool load(ProxyState &state, std::string &error);
+    bool save(const ProxyState &state, std::string &error);
 
 private:
     std::string directory_;
     std::string statePath_;
+    int directoryFd_ = -1;
     int lockFd_ = -1;
+
+    bool openDirectory(bool create, std::string &error);
 };
 
 } // namespace zentrel::networksetup

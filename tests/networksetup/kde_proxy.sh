@@ -2,22 +2,22 @@
 # KDE Plasma's proxy in kioslaverc through the real kwriteconfig5/kreadconfig5.
 source "$(dirname "$0")/lib.sh" "$1"
 
-export ZENTREL_SYSFS_ROOT="$TMP/sys" ZENTREL_PROC_NET_ROOT="$TMP/proc"
-add_iface "$ZENTREL_SYSFS_ROOT" wlp2s0 wifi
-set_routes "$ZENTREL_PROC_NET_ROOT" wlp2s0:600
+use_wifi_laptop
 export XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5
 export XDG_DATA_DIRS="$TMP/no-schemas" # KDE alone, no GNOME schema beside it
 RC="$XDG_CONFIG_HOME/kioslaverc"
 
 kread() { kreadconfig5 --file "$RC" --group "Proxy Settings" --key "$1" --default "(absent)"; }
 summary() {
-    local key
-    for key in ProxyType socksProxy httpProxy httpsProxy ftpProxy; do echo -n "$key=$(kread $key) "; done
+    local key out=()
+    for key in ProxyType socksProxy httpProxy httpsProxy ftpProxy; do out+=("$key=$(kread $key)"); done
+    echo "${out[*]}"
 }
 entries() { grep -v '^$' "$RC" | sort; } # kwriteconfig may reorder lines
 
 # The user's configuration: a PAC script with an HTTP proxy beside it; no SOCKS, HTTPS, FTP.
-cat >"$RC" <<'RC'
+user_rc() {
+    cat >"$RC" <<'RC'
 [Proxy Settings]
 NoProxyFor=localhost,127.0.0.1,.corp
 Proxy Config Script=http://wpad.corp/proxy.pac
@@ -27,29 +27,77 @@ httpProxy=http://proxy.corp 3128
 [Cache Settings]
 MaxCacheSize=5120
 RC
+}
+user_rc
 before=$(entries)
 
-/bin/bash -c 'networksetup -setsocksfirewallproxy "Wi-Fi" localhost 6969' || fail "address failed"
-/bin/bash -c 'networksetup -setsocksfirewallproxystate "Wi-Fi" on' || fail "on failed"
+proxy_address Wi-Fi 6969 || fail "address failed"
+proxy_on Wi-Fi || fail "on failed"
 expect_eq "on: manual SOCKS, the rest emptied" \
-    "ProxyType=1 socksProxy=socks://localhost 6969 httpProxy= httpsProxy= ftpProxy= " "$(summary)"
+    "ProxyType=1 socksProxy=socks://localhost 6969 httpProxy= httpsProxy= ftpProxy=" "$(summary)"
 expect_eq "on: exceptions stay" "localhost,127.0.0.1,.corp" "$(kread NoProxyFor)"
-/bin/bash -c 'networksetup -setsocksfirewallproxystate "Wi-Fi" off' || fail "off failed"
+proxy_off Wi-Fi || fail "off failed"
 expect_eq "off: file as before, no stale keys" "$before" "$(entries)"
 
-# With a session bus, running KIO workers are told to reread their configuration.
-cat >"$TMP/bus-check.sh" <<'SH'
-dbus-monitor --session "type='signal',interface='org.kde.KIO.Scheduler'" >"$1" 2>&1 &
-monitor=$!
-for _ in $(seq 100); do grep -q NameAcquired "$1" && break; sleep 0.1; done
-networksetup -setsocksfirewallproxystate Wi-Fi on
-for _ in $(seq 100); do grep -q reparseSlaveConfiguration "$1" && break; sleep 0.1; done
-kill "$monitor"
+# The user changes one setting while we are on: theirs stays, every other comes back, and
+# the keys that did not exist before are gone again.
+rest="httpProxy=http://proxy.corp 3128 httpsProxy=(absent) ftpProxy=(absent)"
+for change in "ProxyType|0|ProxyType=0 socksProxy=(absent) $rest" \
+    "socksProxy|socks://localhost 1080|ProxyType=2 socksProxy=socks://localhost 1080 $rest"; do
+    IFS='|' read -r key value expected <<<"$change"
+    proxy_on Wi-Fi
+    kwriteconfig5 --file "$RC" --group "Proxy Settings" --key "$key" "$value"
+    proxy_off Wi-Fi || fail "off after the user's $key"
+    expect_eq "user's $key kept, the rest back" "$expected" "$(summary)"
+    user_rc
+done
+
+# A kwriteconfig5 that fails or hangs on its second call (CALLS: the calls that go wrong):
+# the change is undone at once, or by the next off when the undo fails too.
+mkdir -p "$TMP/flaky"
+cat >"$TMP/flaky/kwriteconfig5" <<'SH'
+#!/bin/bash
+n=$(($(cat "$FLAKY/count") + 1))
+echo "$n" >"$FLAKY/count"
+if [[ " $CALLS " == *" $n "* ]]; then
+    [[ $HOW == hang ]] || exit 1
+    echo $$ >"$FLAKY/hung.pid"
+    exec sleep 60
+fi
+exec /usr/bin/kwriteconfig5 "$@"
 SH
-dbus-run-session -- bash "$TMP/bus-check.sh" "$TMP/monitor.log" 2>"$TMP/dbus-daemon.log"
+chmod +x "$TMP/flaky/kwriteconfig5"
+for flaw in "fail 2" "fail 2 3 4 5 6 7 8" "hang 2"; do
+    echo 0 >"$TMP/flaky/count"
+    FLAKY="$TMP/flaky" HOW=${flaw%% *} CALLS=${flaw#* } PATH="$TMP/flaky:$PATH" \
+        networksetup -setsocksfirewallproxystate Wi-Fi on 2>"$TMP/flaky.err" && fail "$flaw: on succeeded"
+    why="exit status 1"
+    [[ $flaw != hang* ]] || why="did not finish in time and was stopped"
+    grep -q "$why" "$TMP/flaky.err" || fail "$flaw: unclear message: $(cat "$TMP/flaky.err")"
+    if [[ $flaw == "fail 2" || $flaw == hang* ]]; then
+        expect_eq "$flaw: undone at once" "$before" "$(entries)"
+        expect_eq "$flaw: not recorded as on" "Enabled: No" "$(networksetup -getsocksfirewallproxy Wi-Fi | head -1)"
+    fi
+    [[ $flaw != hang* ]] || ! kill -0 "$(cat "$TMP/flaky/hung.pid")" 2>/dev/null || fail "hung tool left running"
+    proxy_off Wi-Fi || fail "$flaw: off failed: $(cat "$TMP/flaky.err")"
+    expect_eq "$flaw: nothing of ours after off" "$before" "$(entries)"
+done
+
+# Started by a parent that ignores SIGCHLD: the tools' exit statuses must still be seen.
+python3 -c 'import os, signal, sys; signal.signal(signal.SIGCHLD, signal.SIG_IGN); os.execvp(sys.argv[1], sys.argv[1:])' \
+    networksetup -setsocksfirewallproxystate Wi-Fi on || fail "on with SIGCHLD ignored failed"
+proxy_off Wi-Fi
+
+# With a session bus, running KIO workers are told to reread their configuration.
+start_session_bus
+dbus-monitor --session "type='signal',interface='org.kde.KIO.Scheduler'" >"$TMP/monitor.log" 2>&1 &
+AT_EXIT+=("kill $!")
+for _ in $(seq 100); do grep -q NameAcquired "$TMP/monitor.log" && break; sleep 0.1; done
+proxy_on Wi-Fi
+for _ in $(seq 100); do grep -q reparseSlaveConfiguration "$TMP/monitor.log" && break; sleep 0.1; done
 grep -q "interface=org.kde.KIO.Scheduler; member=reparseSlaveConfiguration" "$TMP/monitor.log" ||
     fail "no reparseSlaveConfiguration signal: $(cat "$TMP/monitor.log")"
-networksetup -setsocksfirewallproxystate Wi-Fi off
+proxy_off Wi-Fi
 
 # KDE 6 tools are preferred in a Plasma 6 session and the 5 ones serve when they are missing.
 mkdir -p "$TMP/kde6"
@@ -63,5 +111,20 @@ grep -q "^kwriteconfig6 " "$TMP/kde6.log" || fail "KDE 6 session did not use kwr
 KDE_SESSION_VERSION=6 networksetup -setsocksfirewallproxystate Wi-Fi off ||
     fail "KDE 6 session without kwriteconfig6 failed"
 expect_eq "KDE 6 cycle restores" "$before" "$(entries)"
+
+# A KDE session switched GNOME's settings and its own; off comes from a GNOME session: both
+# are restored from there, and a record that truly cannot be (no KDE tools) waits for KDE.
+export XDG_DATA_DIRS=/usr/local/share:/usr/share
+gnome_before=$(gsettings list-recursively org.gnome.system.proxy | sort)
+proxy_on Wi-Fi
+XDG_CURRENT_DESKTOP=GNOME PATH="$TMP/bin" "$TMP/bin/networksetup" \
+    -setsocksfirewallproxystate Wi-Fi off 2>"$TMP/note.err" || fail "off without KDE tools failed"
+grep -q "note: the kde proxy settings .* cannot be restored here" "$TMP/note.err" ||
+    fail "no note about the KDE record: $(cat "$TMP/note.err")"
+XDG_CURRENT_DESKTOP=GNOME networksetup -setsocksfirewallproxystate Wi-Fi off ||
+    fail "off from a GNOME session failed"
+expect_eq "GNOME session off: KDE restored" "$before" "$(entries)"
+expect_eq "GNOME session off: GNOME restored" "$gnome_before" \
+    "$(gsettings list-recursively org.gnome.system.proxy | sort)"
 
 finish

@@ -4,7 +4,8 @@ set -u
 
 NETWORKSETUP=$(readlink -f "$1")
 TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
+AT_EXIT=()
+trap 'for step in "${AT_EXIT[@]}"; do eval "$step"; done; rm -rf "$TMP"' EXIT
 
 # Never the real user's settings: every XDG location and HOME point into the scratch dir.
 export HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/config" XDG_STATE_HOME="$TMP/state"
@@ -14,6 +15,8 @@ unset XDG_CURRENT_DESKTOP KDE_SESSION_VERSION DBUS_SESSION_BUS_ADDRESS GSETTINGS
 mkdir -p "$TMP/bin"
 ln -s "$NETWORKSETUP" "$TMP/bin/networksetup"
 export PATH="$TMP/bin:$PATH"
+
+STATE="$XDG_STATE_HOME/zentrel-vpn/proxy-state"
 
 FAILURES=0
 fail() {
@@ -25,6 +28,13 @@ expect_eq() { # what expected actual
         fail "$1"$'\n'"  expected: $(printf %q "$2")"$'\n'"  actual:   $(printf %q "$3")"
     fi
 }
+# expect_refused WHAT PATTERN COMMAND...: a non-zero exit and one line on stderr saying PATTERN.
+expect_refused() {
+    local what=$1 pattern=$2 err
+    shift 2
+    err=$("$@" 2>&1 >/dev/null) && fail "$what: accepted"
+    [[ $err == *$pattern* && $(wc -l <<<"$err") == 1 ]] || fail "$what: unclear message: $err"
+}
 finish() {
     if ((FAILURES)); then
         echo "$FAILURES check(s) failed" >&2
@@ -33,12 +43,32 @@ finish() {
     echo "all checks passed"
 }
 
-# The two pipelines the application runs, character for character.
+# The application's own command texts, character for character.
+proxy_address() { /bin/bash -c "networksetup -setsocksfirewallproxy \"$1\" localhost $2"; }
+proxy_on() { /bin/bash -c "networksetup -setsocksfirewallproxystate \"$1\" on"; }
+proxy_off() { /bin/bash -c "networksetup -setsocksfirewallproxystate \"$1\" off"; }
+
 detect_wifi() {
     /bin/bash -c "networksetup -listnetworkserviceorder | grep -B1 'Hardware Port: Wi-Fi' | sed -n -e 's/([0-9]\{1,\}) \(.*\)/\1/p'" 2>&1
 }
 list_services() {
     /bin/bash -c "networksetup -listnetworkserviceorder | sed -n -e 's/([0-9]\{1,\}) \(.*\)/\1/p'" 2>&1
+}
+
+# A private session bus for the rest of the script (services such as dconf start on demand).
+start_session_bus() {
+    local pid
+    { read -r DBUS_SESSION_BUS_ADDRESS && read -r pid; } < <(dbus-daemon --session --fork \
+        --print-address=1 --print-pid=1 2>>"$TMP/dbus-daemon.log")
+    export DBUS_SESSION_BUS_ADDRESS
+    AT_EXIT+=("kill $pid")
+}
+
+# A laptop with one Wi-Fi service that carries the default route.
+use_wifi_laptop() {
+    export ZENTREL_SYSFS_ROOT="$TMP/sys" ZENTREL_PROC_NET_ROOT="$TMP/proc"
+    add_iface "$ZENTREL_SYSFS_ROOT" wlp2s0 wifi
+    set_routes "$ZENTREL_PROC_NET_ROOT" wlp2s0:600
 }
 
 # A fake sysfs laid out like the kernel's: class/net/NAME links into devices/.

@@ -1,8 +1,10 @@
-#include "cli.h"
+#include "address.h"
 #include "desktopproxy.h"
 #include "proxystate.h"
 #include "services.h"
+#include "tool.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace zentrel::networksetup;
@@ -40,8 +42,8 @@ TEST(NetworksetupRoutes, DefaultRoutesByFamilyAndMetric) {
 TEST(NetworksetupState, RoundTripKeepsEveryByte) {
     ProxyState state;
     state.clock = 42;
-    state.services["odd\tname\n%20 é"] = {"", 0, false, 0};
-    state.services[""] = {"::1", 65535, false, 7};
+    state.services["odd\tname\n%20 é"] = {"bücher.example", 1, false, 0};
+    state.services["Wi-Fi"] = {"::1", 65535, true, 7};
     DesktopRecord &record = state.desktops["gnome"];
     record.saved["org.gnome.system.proxy/mode"] = {true, "'auto'"};
     record.saved["org.gnome.system.proxy.socks/host"] = {false, ""};
@@ -53,28 +55,72 @@ TEST(NetworksetupState, RoundTripKeepsEveryByte) {
     ASSERT_TRUE(parseState(serializeState(state), back, error)) << error;
     EXPECT_EQ(serializeState(back), serializeState(state));
     EXPECT_EQ(back.clock, 42u);
-    EXPECT_EQ(back.services["odd\tname\n%20 é"].host, "");
-    EXPECT_EQ(back.services[""].host, "::1");
+    EXPECT_EQ(back.services["odd\tname\n%20 é"].host, "bücher.example");
+    EXPECT_EQ(back.services["Wi-Fi"].host, "::1");
     EXPECT_EQ(back.desktops["gnome"].written["org.gnome.system.proxy.http/host"],
               (SettingValue{true, ""}));
     EXPECT_EQ(back.desktops["kde"].saved["httpProxy"].value, "http://proxy 3128\twith tab");
 }
 
 TEST(NetworksetupState, DamageIsRefused) {
-    const std::string good = serializeState(ProxyState());
+    const std::string head = "zentrel-vpn-proxy-state 2\nclock\t3\n";
+    const std::string good = head + "service\tWi-Fi\tlocalhost\t6969\ton\t1\n";
     ProxyState state;
     std::string error;
+    ASSERT_TRUE(parseState(withEndLine(good), state, error)) << error;
     for (const std::string &text : {
              std::string(),
              std::string("garbage\n"),
-             good + "service\tWi-Fi\tlocalhost\t6969\tmaybe\t1\n",
-             good + "service\tWi-Fi\tlocalhost\t69x9\ton\t1\n",
-             good + "service\tWi%2\tlocalhost\t6969\ton\t1\n",
-             good + "saved\tgnome\tkey\tset\t'x'\n", // no desktop line before it
-             good + "unknown\tline\n",
+             good,                                                      // no end line
+             withEndLine(good).substr(0, withEndLine(good).size() - 1), // last byte cut
+             withEndLine(head) + "service\tWi-Fi\tlocalhost\t6969\ton\t1\n",
+             withEndLine(good) + "\n",
+             withEndLine("zentrel-vpn-proxy-state 1\n"),
          }) {
         EXPECT_FALSE(parseState(text, state, error)) << text;
     }
+    // Sealed, but holding what no run of ours writes.
+    for (const char *line :
+         {"service\tWi-Fi\tlocalhost\t6969\tmaybe\t1", "service\tWi-Fi\tlocalhost\t0\ton\t1",
+          "service\tWi-Fi\tlocalhost\t99999999999\ton\t1", "service\tWi-Fi\t%FF\t6969\ton\t1",
+          "service\tWi-Fi\t-oProxyCommand=x\t6969\ton\t1", "service\tWi%00\tx\t6969\ton\t1",
+          "service\tWi%2\tlocalhost\t6969\ton\t1", "service\t%\tlocalhost\t6969\ton\t1",
+          "service\tWi-Fi\tlocalhost\t6969\ton\t-1", "clock\t18446744073709551616",
+          "saved\tgnome\tkey\tset\t'x'", // no desktop line before it
+          "desktop\tgnome\nsaved\tgnome\tkey\tset\t%C3%28", "unknown\tline"}) {
+        EXPECT_FALSE(parseState(withEndLine(head + line + "\n"), state, error)) << line;
+    }
+}
+
+TEST(NetworksetupArguments, HostsAreNamesOrAddresses) {
+    for (const char *good : {"localhost", "proxy-1.corp", "proxy.corp.", "a_b.example", "10.0.0.1",
+                             "::1", "fe80::1:2", "bücher.example", "xn--bcher-kva.example"}) {
+        EXPECT_TRUE(isHostNameOrAddress(good)) << good;
+    }
+    for (const char *bad :
+         {"", ".", "local host", "\xff", "b\xc3\x28r", "\xc0\xaf", "x=y", "-oProxyCommand=x",
+          "host-", "'q'", "\"q\"", "[::1]", "a..b", "999.1.1.1", "80", "host\n",
+          "a\xc2\xa0"
+          "b",
+          "host/path", "user@host"}) {
+        EXPECT_FALSE(isHostNameOrAddress(bad)) << bad;
+    }
+    EXPECT_FALSE(isHostNameOrAddress(std::string(64, 'a')));
+    EXPECT_FALSE(isHostNameOrAddress(std::string("a\0b", 3)));
+}
+
+// A tool that outlives its deadline is killed; one whose end cannot be known has failed.
+TEST(NetworksetupTools, DeadlineAndLostStatus) {
+    ToolResult hung =
+        runTool({"sh", "-c", "sleep 3; echo finished"}, deadlineIn(std::chrono::milliseconds(200)));
+    EXPECT_TRUE(hung.started && hung.timedOut && !hung.succeeded());
+    EXPECT_EQ(hung.output, ""); // killed, not waited for
+    EXPECT_TRUE(runTool({"true"}, deadlineIn(std::chrono::seconds(5))).succeeded());
+    EXPECT_EQ(runTool({"sh", "-c", "exit 3"}, deadlineIn(std::chrono::seconds(5))).exitStatus, 3);
+
+    auto previous = std::signal(SIGCHLD, SIG_IGN); // children reaped away: no status to read
+    EXPECT_FALSE(runTool({"true"}, deadlineIn(std::chrono::seconds(5))).succeeded());
+    std::signal(SIGCHLD, previous);
 }
 
 // The command-line surface is covered end to end by the scripts; these are the edge cases.
