@@ -8,7 +8,8 @@ import subprocess
 import xml.etree.ElementTree as ElementTree
 
 SKIP = 77
-PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup"]
+PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup",
+            "libexec/zentrel-vpn/zentrel-vpn-askpass"]
 
 
 class Checks:
