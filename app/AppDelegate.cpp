@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "AskPass.h"
 #include "CommandLines.h"
 #include "ConnectionController.h"
 #include "MainMenu.h"
@@ -56,6 +57,9 @@ void AppDelegate::setupConnection() {
     m_connection = std::make_unique<ConnectionController>([this] { return tunnelSettings(); },
                                                           TunnelRecordFile());
     ConnectionController *connection = m_connection.get();
+    // ssh asks in our own dialog: about a new server's key, a passphrase, a password.
+    connection->setSshEnvironment(
+        askPassEnvironment(askPassProgram(QCoreApplication::applicationDirPath())));
     QObject::connect(
         connection, &ConnectionController::connectedChanged, this,
         [this](bool connected) { connected ? applyConnectedLook() : applyDisconnectedLook(); });

@@ -16,7 +16,13 @@ QString decodedAndTrimmed(const QByteArray &bytes) {
 } // namespace
 
 std::optional<QString> sshErrorText(const QByteArray &chunk) {
-    const QString text = decodedAndTrimmed(chunk);
+    // ssh's note that it now trusts a server, after the user said so in our dialog, is no
+    // error; what follows it is judged as ever.
+    QStringList lines = decodedAndTrimmed(chunk).split(QLatin1Char('\n'));
+    while (!lines.isEmpty() &&
+           lines.constFirst().startsWith(QLatin1String("Warning: Permanently added ")))
+        lines.removeFirst();
+    const QString text = lines.join(QLatin1Char('\n')).trimmed();
     if (text.isEmpty() || text.startsWith(QLatin1String("channel ")))
         return std::nullopt;
     return text;

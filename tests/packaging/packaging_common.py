@@ -9,7 +9,8 @@ import subprocess
 import xml.etree.ElementTree as ElementTree
 
 SKIP = 77
-PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup"]
+PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup",
+            "libexec/zentrel-vpn/zentrel-vpn-askpass"]
 # The tray icons, by the names hosts that recolour -symbolic icons load them.
 STATUS_ICONS = [f"share/icons/hicolor/scalable/status/zentrel-vpn{state}-symbolic.svg"
                 for state in ("", "-disconnected")]

@@ -17,6 +17,11 @@ private slots:
     void firstChunkRule() {
         QVERIFY(!sshErrorText("channel 1: ok\r\nssh: something went wrong later\n"));
         QVERIFY(!sshErrorText(" \t\r\n"));
+        QVERIFY(!sshErrorText("Warning: Permanently added '10.0.0.2' (ED25519) to the list of "
+                              "known hosts.\r\n"));
+        QCOMPARE(sshErrorText("Warning: Permanently added 'h' (RSA) to the list of known "
+                              "hosts.\nuser@h: Permission denied (publickey).\n"),
+                 std::optional<QString>(QStringLiteral("user@h: Permission denied (publickey).")));
         QCOMPARE(sshErrorText(" \r\nssh: Could not resolve hostname x\r\nsecond line\n\n"),
                  std::optional<QString>(
                      QStringLiteral("ssh: Could not resolve hostname x\r\nsecond line")));

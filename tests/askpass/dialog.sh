@@ -1,0 +1,103 @@
+#!/bin/bash
+# The askpass program alone, as ssh runs it: the prompt as its one argument, SSH_ASKPASS_PROMPT
+# for the kind, the answer read from its standard output. Driven with keys and clicks.
+source "$(dirname "$0")/lib.sh" "$1"
+
+# Everywhere the program could write: its home, temporary, config, cache and runtime folders.
+PLACES=$(mktemp -d)
+trap 'rm -rf "$RESULTS" "$PLACES"' EXIT
+export HOME=$PLACES/home TMPDIR=$PLACES/tmp XDG_CONFIG_HOME=$PLACES/config
+export XDG_CACHE_HOME=$PLACES/cache XDG_DATA_HOME=$PLACES/data XDG_STATE_HOME=$PLACES/state
+export XDG_RUNTIME_DIR=$PLACES/run
+mkdir -p "$HOME" "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" \
+    "$XDG_STATE_HOME"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+
+HOST_KEY="The authenticity of host 'example.org (192.0.2.7)' can't be established.
+ED25519 key fingerprint is SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU.
+This key is not known by any other names.
+Are you sure you want to continue connecting (yes/no/[fingerprint])? "
+PASSPHRASE="Enter passphrase for key '$HOME/.ssh/id_ed25519': "
+SECRET='Tr0ub4dor &3 horse'
+PASTED='Gehéimnis für Jürgen'
+
+# ask HINT PROMPT: starts the program the way ssh does and waits for its focused dialog.
+ask() {
+    rm -f "$RESULTS"/*
+    if [[ -n $1 ]]; then export SSH_ASKPASS_PROMPT=$1; else unset SSH_ASKPASS_PROMPT; fi
+    "$ASKPASS" "$2" >"$RESULTS/out" 2>"$RESULTS/err" </dev/null &
+    ASKED=$!
+    WINDOW=$(wait_for_dialog "$ASKED") || fail "no dialog for: $2"
+}
+# answered WHAT STATUS OUTPUT.: the program ended with that status and printed exactly OUTPUT.
+answered() {
+    wait_for_end "$ASKED"
+    expect_eq "$1: status" "$2" "$?"
+    # The dot keeps the line feed that $(...) would strip.
+    expect_eq "$1: output" "$3" "$(cat "$RESULTS/out" && echo .)"
+    expect_eq "$1: nothing on standard error" "" "$(cat "$RESULTS/err")"
+}
+
+# A new host key: the text as ssh wrote it, Cancel first in line for Return.
+ask "" "$HOST_KEY"
+expect_eq "host key text shown" "${HOST_KEY% }" "$(shown_text "$WINDOW")"
+click "$WINDOW" accept
+answered "Connect" 0 $'yes\n.'
+ask "" "$HOST_KEY"
+xdotool key Return
+answered "Return on a question" 1 .
+ask "" "$HOST_KEY"
+click "$WINDOW" cancel
+answered "Cancel on a question" 1 .
+
+# A secret: typed into the field that has the focus, Return is OK.
+ask "" "$PASSPHRASE"
+xdotool type --delay 20 "$SECRET"
+xdotool key Return
+answered "secret and Return" 0 "$SECRET"$'\n.'
+ask "" "$PASSPHRASE"
+paste_text "$PASTED"
+click "$WINDOW" accept
+answered "pasted secret and OK" 0 "$PASTED"$'\n.'
+# A server's own prompt is shown as the text it is, markup and all, never as a page with links.
+MARKUP="(u@example.org) <b>Code</b> from <a href='https://example.org'>your token</a>: "
+ask "" "$MARKUP"
+xdotool type --delay 20 "$SECRET"
+expect_eq "markup shown as text" "${MARKUP% }" "$(shown_text "$WINDOW")"
+click "$WINDOW" cancel
+answered "Cancel on a secret" 1 .
+ask "" "$PASSPHRASE"
+xdotool type --delay 20 "typed, then closed"
+xdotool key alt+F4
+answered "closing the window" 1 .
+
+# SSH_ASKPASS_PROMPT=confirm: OK approves with an empty answer.
+ask confirm "Allow use of key $HOME/.ssh/id_ed25519?"
+click "$WINDOW" accept
+answered "OK on a confirmation" 0 $'\n.'
+ask confirm "Allow use of key $HOME/.ssh/id_ed25519?"
+xdotool key Escape
+answered "Escape on a confirmation" 1 .
+
+# SSH_ASKPASS_PROMPT=none: shown until ssh ends it; nothing to answer.
+ask none "Confirm user presence for key ED25519-SK SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU"
+xdotool key Return
+sleep 0.5
+kill -0 "$ASKED" 2>/dev/null || fail "a notice ended on Return"
+kill -TERM "$ASKED"
+wait_for_no_dialog || fail "the notice stayed after ssh ended it"
+wait "$ASKED"
+expect_eq "notice: no output" "" "$(cat "$RESULTS/out")"
+
+# Without a display there is nobody to ask: ssh's error output says why.
+DISPLAY= "$ASKPASS" "$PASSPHRASE" >"$RESULTS/out" 2>"$RESULTS/err"
+expect_eq "no display: status" 1 "$?"
+expect_contains "no display: message" "cannot open a window to ask ssh's question (neither" \
+    "$(cat "$RESULTS/err")"
+expect_eq "no display: no answer" "" "$(cat "$RESULTS/out")"
+
+# Nothing typed was left behind, in UTF-8 or in the UTF-16 that Qt holds text in.
+expect_eq "the secrets are nowhere on disk" "" \
+    "$(files_holding "$SECRET" "$PLACES"; files_holding "$PASTED" "$PLACES")"
+
+finish

@@ -1,0 +1,123 @@
+# Shared by the askpass test scripts: sourced, never run, on the display of with-display.
+# Usage: source lib.sh /path/to/zentrel-vpn-askpass
+set -u
+
+ASKPASS=$(readlink -f "$1")
+# What the program answered: kept apart from the folders searched for left-behind secrets.
+RESULTS=$(mktemp -d)
+trap 'rm -rf "$RESULTS"' EXIT
+
+FAILURES=0
+fail() {
+    echo "FAIL: $*" >&2
+    FAILURES=$((FAILURES + 1))
+}
+expect_eq() { # what expected actual
+    if [[ "$2" != "$3" ]]; then
+        fail "$1"$'\n'"  expected: $(printf %q "$2")"$'\n'"  actual:   $(printf %q "$3")"
+    fi
+}
+expect_contains() { # what needle haystack
+    [[ "$3" == *"$2"* ]] || fail "$1: $(printf %q "$2") not in $(printf %q "$3")"
+}
+finish() {
+    if ((FAILURES)); then
+        echo "$FAILURES check(s) failed" >&2
+        exit 1
+    fi
+    echo "all checks passed"
+}
+
+# wait_for_dialog OWNER [EARLIER]: waits until a dialog of the process OWNER, or of a child of
+# OWNER other than EARLIER, is on screen, in front and has the keyboard; prints its window.
+wait_for_dialog() {
+    local window pid
+    for _ in $(seq 150); do
+        for window in $(xdotool search --onlyvisible --name '^Zentrel VPN$' 2>/dev/null); do
+            pid=$(xdotool getwindowpid "$window" 2>/dev/null) || continue
+            [[ $pid != "${2:-}" ]] || continue
+            [[ $pid == "$1" || $(ps -o ppid= -p "$pid" 2>/dev/null) -eq $1 ]] || continue
+            # Window ids are reused: the server's focus is the truth, the manager's says "front".
+            if [[ $(xdotool getwindowfocus 2>/dev/null) == "$window" &&
+                $(xdotool getactivewindow 2>/dev/null) == "$window" ]]; then
+                # The toolkit takes the focus in from the server a moment later; keys typed
+                # before that would be lost, as they would be for a person that quick.
+                sleep 0.5
+                echo "$window"
+                return 0
+            fi
+        done
+        sleep 0.1
+    done
+    echo "no dialog of process $1 in front with the focus" >&2
+    return 1
+}
+
+# Waits for a process of ours to end, for ten seconds at most, then ends it; gives its status.
+wait_for_end() {
+    for _ in $(seq 100); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$1" 2>/dev/null; then
+        fail "process $1 still running"
+        kill -KILL "$1"
+    fi
+    wait "$1"
+}
+
+# Waits until no dialog is left on screen.
+wait_for_no_dialog() {
+    for _ in $(seq 100); do
+        xdotool search --onlyvisible --name '^Zentrel VPN$' >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# click WINDOW accept|cancel: the buttons sit in the bottom right corner, 80 pixels wide and
+# 8 apart in the style an X server without a desktop gets; Cancel is the rightmost.
+click() {
+    local WIDTH HEIGHT x
+    [[ -n $1 ]] || return 1
+    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
+    x=$((WIDTH - 50))
+    [[ $2 == cancel ]] || x=$((WIDTH - 137))
+    xdotool mousemove --window "$1" "$x" $((HEIGHT - 23)) click 1
+}
+
+# Pastes TEXT as from a password manager: onto the clipboard, then Ctrl+V. Typing only
+# covers what is on the keyboard's map; xdotool remaps a key for anything else, and the
+# toolkit may read that key before or after the change.
+paste_text() {
+    printf %s "$1" | xclip -selection clipboard -i
+    xdotool key ctrl+v
+}
+
+# The text the dialog shows, as a person copies it: a click into it, Ctrl+A, Ctrl+C.
+shown_text() {
+    [[ -n $1 ]] || return 1
+    xdotool mousemove --window "$1" 60 14 click 1 key ctrl+a ctrl+c
+    sleep 0.2
+    timeout 5 xclip -o -selection clipboard
+}
+
+# files_holding TEXT FOLDER...: the files that contain TEXT in UTF-8 or UTF-16.
+files_holding() {
+    python3 - "$@" <<'PY'
+import os, sys
+text, folders = sys.argv[1], sys.argv[2:]
+needles = [text.encode(encoding) for encoding in ("utf-8", "utf-16-le", "utf-16-be")]
+for folder in folders:
+    for directory, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(directory, name)
+            try:
+                with open(path, "rb") as file:
+                    data = file.read()
+            except OSError:
+                continue
+            if any(needle in data for needle in needles):
+                print(path)
+PY
+}

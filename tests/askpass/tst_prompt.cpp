@@ -1,0 +1,86 @@
+#include "Prompt.h"
+
+#include <QtTest>
+
+class PromptTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void kinds_data() {
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<PromptKind>("kind");
+        const QString hostKey = QStringLiteral(
+            "The authenticity of host 'example.org (192.0.2.7)' can't be established.\n"
+            "ED25519 key fingerprint is SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU.\n"
+            "Are you sure you want to continue connecting (yes/no/[fingerprint])? ");
+        QTest::newRow("new host key") << hostKey << QString() << PromptKind::Question;
+        QTest::newRow("older question form")
+            << QStringLiteral("Are you sure you want to continue connecting (yes/no)? ")
+            << QString() << PromptKind::Question;
+        QTest::newRow("passphrase")
+            << QStringLiteral("Enter passphrase for key '/home/u/.ssh/id_ed25519': ") << QString()
+            << PromptKind::Secret;
+        QTest::newRow("password") << QStringLiteral("u@example.org's password: ") << QString()
+                                  << PromptKind::Secret;
+        QTest::newRow("code") << QStringLiteral("(u@example.org) Verification code: ") << QString()
+                              << PromptKind::Secret;
+        QTest::newRow("question mid-text is no question")
+            << QStringLiteral("Answer (yes/no)? then your password: ") << QString()
+            << PromptKind::Secret;
+        QTest::newRow("empty") << QString() << QString() << PromptKind::Secret;
+        QTest::newRow("confirm") << QStringLiteral("Allow use of key id_ed25519?")
+                                 << QStringLiteral("confirm") << PromptKind::Confirmation;
+        QTest::newRow("confirm wins over the text")
+            << hostKey << QStringLiteral("confirm") << PromptKind::Confirmation;
+        QTest::newRow("none") << QStringLiteral("Confirm user presence for key ED25519-SK")
+                              << QStringLiteral("none") << PromptKind::Notice;
+        QTest::newRow("unknown hint")
+            << QStringLiteral("Password: ") << QStringLiteral("something") << PromptKind::Secret;
+    }
+
+    void kinds() {
+        QFETCH(QString, prompt);
+        QFETCH(QString, hint);
+        QFETCH(PromptKind, kind);
+        QCOMPARE(promptKind(prompt, hint), kind);
+    }
+
+    void hostileTextIsTamed() {
+        // Escape sequences, a bell, a carriage return and a right-to-left override that would
+        // show the fingerprint's end first; line feeds and tabs stay.
+        QCOMPARE(displayablePrompt(QStringLiteral("\n \x1b[31mkey\x07\r\tSHA256:\u202eabc\u202c\n"
+                                                  "next\u0085 line \u2067x\u2069 ")),
+                 QStringLiteral("[31mkey\tSHA256:abc\nnext line x"));
+        QCOMPARE(displayablePrompt(QStringLiteral("Passwort für Jürgen 🔑: ")),
+                 QStringLiteral("Passwort für Jürgen 🔑:"));
+
+        const QString shown = displayablePrompt(QString(5000, QLatin1Char('a')));
+        QCOMPARE(shown.size(), maxPromptLength + 1);
+        QVERIFY(shown.endsWith(QChar(0x2026)));
+        // A cut never leaves half of a character that takes two UTF-16 units.
+        QString keys = QString(maxPromptLength - 1, QLatin1Char('k'));
+        for (int i = 0; i < 10; ++i)
+            keys += QStringLiteral("🔑");
+        QCOMPARE(displayablePrompt(keys),
+                 QString(maxPromptLength - 1, QLatin1Char('k')) + QChar(0x2026));
+    }
+
+    void linesBreakOnlyAtSpaces() {
+        const auto characters = [](const QString &line) {
+            return int(line.size());
+        };
+        QCOMPARE(
+            wrappedAtSpaces(QStringLiteral("key fingerprint is SHA256:ab+/cd."), 20, characters),
+            QStringLiteral("key fingerprint is\nSHA256:ab+/cd."));
+        // A word wider than a line keeps a line of its own; given line feeds stay.
+        QCOMPARE(wrappedAtSpaces(QStringLiteral("for /a/very/long/path/to/the/key:\nnext"), 10,
+                                 characters),
+                 QStringLiteral("for\n/a/very/long/path/to/the/key:\nnext"));
+        QCOMPARE(wrappedAtSpaces(QStringLiteral("short\ttext"), 80, characters),
+                 QStringLiteral("short\ttext"));
+    }
+};
+
+QTEST_APPLESS_MAIN(PromptTest)
+#include "tst_prompt.moc"
