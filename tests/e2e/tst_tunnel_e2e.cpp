@@ -1,5 +1,6 @@
 #include "AlertCatcher.h"
 #include "AppDelegate.h"
+#include "AskPass.h"
 #include "ConnectionController.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
@@ -7,6 +8,7 @@
 #include "StatusMenu.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
@@ -37,6 +39,11 @@ QString desktopProxy() {
 
 QString work(const QString &name) {
     return QFile::decodeName(qgetenv("ZENTREL_E2E_WORK")) + QLatin1Char('/') + name;
+}
+
+QByteArray fileContents(const QString &name) {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool isAlive(pid_t pid) {
@@ -110,6 +117,39 @@ private slots:
         QCOMPARE(desktopProxy(), m_before);
         QVERIFY(!socksPortAccepts());
         run(QFile::decodeName(qgetenv("ZENTREL_SSHD")));
+    }
+
+    void aNewServersKeyIsAskedForInOurDialog() {
+        const QString knownHosts = QDir::home().filePath(QStringLiteral(".ssh/known_hosts"));
+        QVERIFY(QFile::rename(knownHosts, knownHosts + QStringLiteral(".saved")));
+        AppDelegate delegate;
+        launch(delegate);
+        AlertCatcher catcher;
+        delegate.connect();
+        QTRY_VERIFY(delegate.sshCommand());
+        answerDialog(delegate.sshCommand()->pid(), QStringLiteral("cancel"));
+        QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
+        QCOMPARE(catcher.alerts()[0].text, QStringLiteral("SSH Error"));
+        QVERIFY2(catcher.alerts()[0].informativeText.contains(QLatin1String("verification failed")),
+                 qPrintable(catcher.alerts()[0].informativeText));
+        QTRY_VERIFY(delegate.connection().isIdle());
+        QCOMPARE(desktopProxy(), m_before);
+        QVERIFY(!QFile::exists(knownHosts));
+
+        catcher.clear();
+        delegate.connect();
+        QTRY_VERIFY(delegate.connected());
+        answerDialog(delegate.sshCommand()->pid(), QStringLiteral("accept"));
+        QTRY_VERIFY_WITH_TIMEOUT(socksPortAccepts(), 15000);
+        QCOMPARE(fetchThroughTunnel(), QStringLiteral("through the tunnel"));
+        QVERIFY(
+            fileContents(knownHosts)
+                .contains(fileContents(work(QStringLiteral("host_key.pub"))).split(' ').value(1)));
+        QVERIFY2(catcher.alerts().isEmpty(), qPrintable(catcher.alerts().value(0).informativeText));
+        delegate.disconnect();
+        QTRY_VERIFY(delegate.connection().isIdle());
+        QFile::remove(knownHosts);
+        QVERIFY(QFile::rename(knownHosts + QStringLiteral(".saved"), knownHosts));
     }
 
     void aTunnelThatOutlivedUsIsTakenOver() {
@@ -200,6 +240,19 @@ private slots:
     }
 
 private:
+    // Answers ssh's dialog as a person would, with a click on its button.
+    static void answerDialog(pid_t ssh, const QString &button) {
+        auto person = runShellCommand(
+            QStringLiteral(
+                "source '%1/../askpass/lib.sh' '%2' && click \"$(wait_for_dialog %3)\" %4")
+                .arg(QStringLiteral(ZENTREL_TESTS_DIR),
+                     askPassProgram(QCoreApplication::applicationDirPath()))
+                .arg(ssh)
+                .arg(button));
+        person->waitForExit();
+        QVERIFY2(person->exitCode() == 0, person->output());
+    }
+
     static void launch(AppDelegate &delegate) {
         delegate.applicationDidFinishLaunching();
         QTRY_VERIFY(delegate.connection().isIdle());

@@ -1,0 +1,147 @@
+#include "AlertCatcher.h"
+#include "AppDelegate.h"
+#include "ConnectionController.h"
+#include "SettingsKeys.h"
+#include "ShellProcess.h"
+#include "StatusItem.h"
+
+#include <QApplication>
+#include <QtTest>
+
+namespace {
+QString run(const QString &commandLine) {
+    return QString::fromUtf8(runShellCommand(commandLine)->readToEnd()).trimmed();
+}
+
+bool tunnelCarries() {
+    return run(QStringLiteral("curl -sS --max-time 2 --socks5-hostname 127.0.0.1:6969 "
+                              "http://127.0.0.1:8080/marker.txt 2>/dev/null")) ==
+           QLatin1String("through the tunnel");
+}
+
+QString desktopProxy() {
+    return run(QStringLiteral("gsettings get org.gnome.system.proxy mode"));
+}
+
+void netctl(const QString &arguments) {
+    auto command = runShellCommand(QStringLiteral("netctl ") + arguments);
+    command->waitForExit();
+    QVERIFY2(command->exitCode() == 0,
+             qPrintable(arguments + QLatin1Char(' ') + command->output()));
+}
+} // namespace
+
+// The tunnel kept up through what happens to a laptop: the link going and coming back, a new
+// address, a server that stops answering, a resume from sleep. A client namespace (this test
+// and the application) and a server namespace (sshd, and a page only the tunnel reaches),
+// joined by a veth pair; a private system bus with a stand-in logind.
+class ReconnectEndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(qEnvironmentVariableIsSet("ZENTREL_E2E_SERVER"), "run me in-network-sandbox");
+        SettingsStore().setText(SettingsKeys::server, qEnvironmentVariable("ZENTREL_E2E_SERVER"));
+        qputenv("ZENTREL_PROBE_INTERVAL_MS", "1500");
+        // Never more than one ssh of ours, at any moment of any case.
+        QObject::connect(&m_sampler, &QTimer::timeout, this, [this] {
+            m_mostSsh = qMax(m_mostSsh, run(QStringLiteral("netctl ssh-count")).toInt());
+        });
+        m_sampler.start(100);
+    }
+
+    void cleanupTestCase() { QCOMPARE(m_mostSsh, 1); }
+
+    void linkAndAddressChangesRestartTheTunnel() {
+        AppDelegate delegate;
+        AlertCatcher catcher;
+        connectTunnel(delegate);
+        pid_t ssh = delegate.sshCommand()->pid();
+
+        netctl(QStringLiteral("link-down"));
+        QTRY_COMPARE(delegate.statusItem->toolTip(),
+                     QStringLiteral("Zentrel VPN \u2014 Reconnecting\u2026"));
+        QTest::qWait(3000);
+        QCOMPARE(desktopProxy(), QStringLiteral("'manual'")); // nothing leaves outside the tunnel
+        netctl(QStringLiteral("link-up"));
+        QTRY_VERIFY_WITH_TIMEOUT(tunnelCarries(), 20000);
+        QVERIFY(delegate.sshCommand()->pid() != ssh);
+        QTRY_VERIFY(delegate.statusItem->toolTip().contains(QLatin1String("Connected to")));
+
+        ssh = delegate.sshCommand()->pid();
+        netctl(QStringLiteral("move-address"));
+        QTRY_VERIFY_WITH_TIMEOUT(delegate.sshCommand()->pid() != ssh && tunnelCarries(), 20000);
+        netctl(QStringLiteral("move-address"));
+        QVERIFY(delegate.connected());
+        QVERIFY2(catcher.alerts().isEmpty(), qPrintable(catcher.alerts().value(0).informativeText));
+        disconnectTunnel(delegate);
+    }
+
+    void aSilentServerAndAResumeAreNoticed() {
+        AppDelegate delegate;
+        AlertCatcher catcher;
+        connectTunnel(delegate);
+        netctl(QStringLiteral("server-silent on"));
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.statusItem->toolTip(),
+                                  QStringLiteral("Zentrel VPN \u2014 Reconnecting\u2026"), 15000);
+        netctl(QStringLiteral("server-silent off"));
+        QTRY_VERIFY_WITH_TIMEOUT(tunnelCarries(), 40000);
+
+        const pid_t ssh = delegate.sshCommand()->pid();
+        netctl(QStringLiteral("resume"));
+        QTRY_VERIFY_WITH_TIMEOUT(delegate.sshCommand()->pid() != ssh && tunnelCarries(), 20000);
+        QVERIFY2(catcher.alerts().isEmpty(), qPrintable(catcher.alerts().value(0).informativeText));
+        disconnectTunnel(delegate);
+    }
+
+    void aNetworkAwayTooLongEndsTheTunnelAndDisconnectStopsWaiting() {
+        {
+            qputenv("ZENTREL_NETWORK_WAIT_LIMIT_MS", "2000");
+            AppDelegate delegate;
+            AlertCatcher catcher;
+            connectTunnel(delegate);
+            qunsetenv("ZENTREL_NETWORK_WAIT_LIMIT_MS");
+            netctl(QStringLiteral("link-down"));
+            QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
+            QCOMPARE(catcher.alerts()[0].text, QStringLiteral("SSH Error"));
+            QVERIFY(!delegate.connected());
+            QCOMPARE(desktopProxy(), QStringLiteral("'none'"));
+            netctl(QStringLiteral("link-up"));
+        }
+
+        AppDelegate delegate;
+        connectTunnel(delegate);
+        netctl(QStringLiteral("link-down"));
+        QTRY_COMPARE(run(QStringLiteral("netctl ssh-count")), QStringLiteral("0"));
+        disconnectTunnel(delegate);
+        netctl(QStringLiteral("link-up"));
+        QTest::qWait(2000);
+        QCOMPARE(run(QStringLiteral("netctl ssh-count")), QStringLiteral("0"));
+        QVERIFY(!delegate.connected());
+    }
+
+private:
+    static void connectTunnel(AppDelegate &delegate) {
+        delegate.applicationDidFinishLaunching();
+        delegate.connect();
+        QTRY_VERIFY_WITH_TIMEOUT(tunnelCarries(), 20000);
+        QTRY_VERIFY(delegate.connection().isIdle());
+        QCOMPARE(desktopProxy(), QStringLiteral("'manual'"));
+    }
+
+    static void disconnectTunnel(AppDelegate &delegate) {
+        delegate.disconnect();
+        QTRY_VERIFY_WITH_TIMEOUT(delegate.connection().isIdle() && !delegate.connected(), 15000);
+        QCOMPARE(desktopProxy(), QStringLiteral("'none'"));
+    }
+
+    QTimer m_sampler;
+    int m_mostSsh = 0;
+};
+
+int main(int argc, char *argv[]) {
+    QApplication application(argc, argv);
+    ReconnectEndToEndTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_reconnect_e2e.moc"
