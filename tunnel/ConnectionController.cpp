@@ -127,32 +127,31 @@ void ConnectionController::runNext() {
             });
             break;
         case ConnectionJob::Fail:
-            tearDown([this, message = job.message] {
-                reportCommandFailures();
-                m_awaitingAcknowledgement = true;
-                finishJob();
-                emit tunnelFailed(message);
-            });
+            tearDown([this, message = job.message] { finishWithFailure(message); });
             break;
         case ConnectionJob::Restart:
             restart(job.action);
             break;
-        case ConnectionJob::Quit:
-            if (m_connected) {
-                tearDown([this] {
-                    reportCommandFailures();
-                    m_quitting = true;
-                    finishJob();
-                    emit quitReady();
-                });
-            } else {
+        case ConnectionJob::Quit: {
+            auto quit = [this] {
+                reportCommandFailures();
                 m_quitting = true;
                 finishJob();
                 emit quitReady();
-            }
+            };
+            // Not connected, nothing is ours to undo (a record kept for a retry stays).
+            m_connected ? tearDown(quit) : quit();
             break;
         }
+        }
     }
+}
+
+void ConnectionController::finishWithFailure(const QString &message) {
+    reportCommandFailures();
+    m_awaitingAcknowledgement = true; // what comes next waits until the report has been read
+    finishJob();
+    emit tunnelFailed(message);
 }
 
 void ConnectionController::finishJob() {
@@ -234,12 +233,7 @@ void ConnectionController::connectTunnel() {
 void ConnectionController::startSsh() {
     const QString error = launchSsh();
     if (!error.isEmpty()) {
-        tearDown([this, error] {
-            reportCommandFailures();
-            m_awaitingAcknowledgement = true;
-            finishJob();
-            emit tunnelFailed(error);
-        });
+        tearDown([this, error] { finishWithFailure(error); });
         return;
     }
     setConnected(true);

@@ -101,6 +101,7 @@ private:
     void enqueue(Job job, bool first = false);
     void runNext();
     void finishJob();
+    void finishWithFailure(const QString &message);
 
     void recover();
     void connectTunnel();
