@@ -14,10 +14,6 @@
 #include <cstdio>
 
 namespace {
-QString tr(const char *sourceText) {
-    return QCoreApplication::translate("LoginCheck", sourceText);
-}
-
 // On the terminal, and as a desktop notification where a notification server runs.
 void tell(const QString &summary, const QString &body) {
     std::fprintf(stderr, "zentrel-vpn: %s\n", qPrintable(body.isEmpty() ? summary : body));
@@ -46,7 +42,9 @@ CommandOutcome runAndWait(const QString &commandLine) {
 int runLoginCheck(const TunnelRecordFile &recordFile) {
     const TunnelRecordFile::Loaded loaded = recordFile.load();
     if (!loaded.error.isEmpty()) {
-        tell(tr("Zentrel VPN cannot tell whether your proxy was left switched on"), loaded.error);
+        tell(QCoreApplication::translate(
+                 "LoginCheck", "Zentrel VPN cannot tell whether your proxy was left switched on"),
+             loaded.error);
         return 1;
     }
     const std::optional<TunnelRecord> &record = loaded.record;
@@ -68,11 +66,15 @@ int runLoginCheck(const TunnelRecordFile &recordFile) {
     switched.networkService = record->networkService;
     const CommandOutcome outcome = runAndWait(proxyOffCommand(switched));
     if (!outcome.succeeded()) {
-        tell(tr("The proxy left on by an earlier run of Zentrel VPN could not be switched off"),
+        tell(QCoreApplication::translate(
+                 "LoginCheck",
+                 "The proxy left on by an earlier run of Zentrel VPN could not be switched off"),
              outcome.commandLine + QLatin1Char('\n') + failureDescription(outcome));
         return 1;
     }
     recordFile.clear(error);
-    tell(tr("The proxy left on by an earlier run of Zentrel VPN was switched off."), {});
+    tell(QCoreApplication::translate(
+             "LoginCheck", "The proxy left on by an earlier run of Zentrel VPN was switched off."),
+         {});
     return 0;
 }

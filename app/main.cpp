@@ -43,6 +43,7 @@ int main(int argc, char *argv[]) {
         return request.exitCode;
     if (request.action == CommandLineRequest::Action::RestoreProxy) {
         QCoreApplication application(argc, argv);
+        installTranslations(application);
         putHelperDirectoryOnPath();
         return runLoginCheck(TunnelRecordFile());
     }

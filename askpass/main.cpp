@@ -5,6 +5,7 @@
 #include "Answer.h"
 #include "AskPassDialog.h"
 #include "Prompt.h"
+#include "Translations.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -84,6 +85,7 @@ int main(int argc, char *argv[]) {
     const QString prompt = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
+    installTranslations(application);
     QApplication::setApplicationName(QStringLiteral("Zentrel VPN"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.zentrel.ZentrelVPN"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zentrel-vpn")));

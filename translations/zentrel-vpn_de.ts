@@ -24,18 +24,69 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
         <translation>Die Proxy-Einstellung konnte nicht geändert werden</translation>
     </message>
     <message>
-        <source>This command failed:
-%1
-
-%2</source>
-        <translation>Dieser Befehl ist fehlgeschlagen:
-%1
-
-%2</translation>
+        <source>Zentrel VPN cannot switch your desktop&apos;s proxy: its helper program networksetup is missing from %1. Reinstall Zentrel VPN to put it back.</source>
+        <translation>Zentrel VPN kann den Proxy Ihres Desktops nicht umschalten: Das Hilfsprogramm networksetup fehlt in %1. Installieren Sie Zentrel VPN neu, um es wiederherzustellen.</translation>
     </message>
     <message>
-        <source>(no output)</source>
-        <translation>(keine Ausgabe)</translation>
+        <source>This command failed:</source>
+        <translation>Dieser Befehl ist fehlgeschlagen:</translation>
+    </message>
+    <message>
+        <source>These commands failed:</source>
+        <translation>Diese Befehle sind fehlgeschlagen:</translation>
+    </message>
+</context>
+<context>
+    <name>AskPassDialog</name>
+    <message>
+        <source>Connect</source>
+        <translation>Verbinden</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>ConnectionController</name>
+    <message>
+        <source>Zentrel VPN cannot tell whether an earlier run left your proxy switched on. %1 If your desktop&apos;s proxy points at localhost although you are not connected, switch it off in your system settings.</source>
+        <translation>Zentrel VPN kann nicht feststellen, ob ein früherer Lauf Ihren Proxy eingeschaltet gelassen hat. %1 Wenn der Proxy Ihres Desktops auf localhost zeigt, obwohl Sie nicht verbunden sind, schalten Sie ihn in den Systemeinstellungen aus.</translation>
+    </message>
+    <message>
+        <source>The proxy left on by an earlier run of Zentrel VPN was switched off.</source>
+        <translation>Der von einem früheren Lauf von Zentrel VPN eingeschaltet gelassene Proxy wurde ausgeschaltet.</translation>
+    </message>
+    <message>
+        <source>No network service was found, so your desktop&apos;s proxy was not switched. The tunnel still works: applications can use localhost:%1 as their SOCKS proxy, set up by hand.</source>
+        <translation>Es wurde kein Netzwerkdienst gefunden, daher wurde der Proxy Ihres Desktops nicht umgeschaltet. Der Tunnel funktioniert trotzdem: Anwendungen können localhost:%1 als SOCKS-Proxy verwenden, wenn Sie ihn dort von Hand eintragen.</translation>
+    </message>
+    <message>
+        <source>ssh could not be started: %1. Check the settings in the preferences window; a value may be far too long.</source>
+        <translation>ssh konnte nicht gestartet werden: %1. Prüfen Sie die Einstellungen im Einstellungsfenster; ein Wert ist womöglich viel zu lang.</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN cannot keep track of the tunnel: %1 If Zentrel VPN stops unexpectedly, it cannot put your proxy settings back by itself.</source>
+        <translation>Zentrel VPN kann den Tunnel nicht festhalten: %1 Wenn Zentrel VPN unerwartet endet, kann es Ihre Proxy-Einstellungen nicht selbst wiederherstellen.</translation>
+    </message>
+</context>
+<context>
+    <name>LoginCheck</name>
+    <message>
+        <source>Zentrel VPN cannot tell whether your proxy was left switched on</source>
+        <translation>Zentrel VPN kann nicht feststellen, ob Ihr Proxy eingeschaltet geblieben ist</translation>
+    </message>
+    <message>
+        <source>The proxy left on by an earlier run of Zentrel VPN could not be switched off</source>
+        <translation>Der von einem früheren Lauf von Zentrel VPN eingeschaltet gelassene Proxy konnte nicht ausgeschaltet werden</translation>
+    </message>
+    <message>
+        <source>The proxy left on by an earlier run of Zentrel VPN was switched off.</source>
+        <translation>Der von einem früheren Lauf von Zentrel VPN eingeschaltet gelassene Proxy wurde ausgeschaltet.</translation>
     </message>
 </context>
 <context>
@@ -133,6 +184,10 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
         <source>The SSH connection ended.</source>
         <translation>Die SSH-Verbindung wurde beendet.</translation>
     </message>
+    <message>
+        <source>The SSH connection ended. It was started by an earlier run of Zentrel VPN, so what ssh reported cannot be shown.</source>
+        <translation>Die SSH-Verbindung wurde beendet. Sie wurde von einem früheren Lauf von Zentrel VPN gestartet, daher können die Meldungen von ssh nicht angezeigt werden.</translation>
+    </message>
 </context>
 <context>
     <name>StatusItem</name>
@@ -147,6 +202,10 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     <message>
         <source>Zentrel VPN — Connected to %1@%2 (port %3)</source>
         <translation>Zentrel VPN — Verbunden mit %1@%2 (Port %3)</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN — Reconnecting…</source>
+        <translation>Zentrel VPN — Verbindung wird wiederhergestellt…</translation>
     </message>
 </context>
 <context>
@@ -170,6 +229,59 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     <message>
         <source>Quit Zentrel VPN</source>
         <translation>Zentrel VPN beenden</translation>
+    </message>
+</context>
+<context>
+    <name>TimedCommand</name>
+    <message>
+        <source>It could not be started: %1.</source>
+        <translation>Er konnte nicht gestartet werden: %1.</translation>
+    </message>
+    <message>
+        <source>It did not finish in time and was stopped.</source>
+        <translation>Er wurde nicht rechtzeitig fertig und wurde abgebrochen.</translation>
+    </message>
+    <message>
+        <source>It was stopped by signal %1.</source>
+        <translation>Er wurde durch Signal %1 beendet.</translation>
+    </message>
+    <message>
+        <source>It exited with status %1.</source>
+        <translation>Er endete mit Status %1.</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelRecordFile</name>
+    <message>
+        <source>The folder %1 is not private: it must be a folder (not a link) that belongs to you and that nobody else can write to.</source>
+        <translation>Der Ordner %1 ist nicht privat: Er muss ein Ordner (kein Link) sein, der Ihnen gehört und in den niemand sonst schreiben kann.</translation>
+    </message>
+    <message>
+        <source>Cannot create the folder %1: %2.</source>
+        <translation>Der Ordner %1 kann nicht angelegt werden: %2.</translation>
+    </message>
+    <message>
+        <source>Cannot read %1: %2.</source>
+        <translation>%1 kann nicht gelesen werden: %2.</translation>
+    </message>
+    <message>
+        <source>%1 is not a record that Zentrel VPN wrote (or it is damaged).</source>
+        <translation>%1 wurde nicht von Zentrel VPN geschrieben (oder ist beschädigt).</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2.</source>
+        <translation>%1 kann nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>Cannot remove %1: %2.</source>
+        <translation>%1 kann nicht entfernt werden: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>TunnelSupervisor</name>
+    <message>
+        <source>The network has been gone for too long, so the tunnel was closed. Connect again once you are back online.</source>
+        <translation>Das Netzwerk war zu lange weg, daher wurde der Tunnel geschlossen. Verbinden Sie sich erneut, sobald Sie wieder online sind.</translation>
     </message>
 </context>
 </TS>
