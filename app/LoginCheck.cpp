@@ -48,9 +48,8 @@ int runLoginCheck(const TunnelRecordFile &recordFile) {
         return 1;
     }
     const std::optional<TunnelRecord> &record = loaded.record;
-    const bool sshRunning = record && record->ssh && isRunning(*record->ssh);
     QString error;
-    switch (recoveryFor(record, sshRunning)) {
+    switch (recoveryFor(record)) {
     case Recovery::Nothing:
     case Recovery::Adopt:
         return 0;

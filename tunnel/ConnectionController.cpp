@@ -171,8 +171,7 @@ void ConnectionController::recover() {
         return;
     }
     const std::optional<TunnelRecord> &record = loaded.record;
-    const bool sshRunning = record && record->ssh && isRunning(*record->ssh);
-    switch (recoveryFor(record, sshRunning)) {
+    switch (recoveryFor(record)) {
     case Recovery::Nothing:
         finishJob();
         break;

@@ -114,6 +114,10 @@ Recovery recoveryFor(const std::optional<TunnelRecord> &record, bool sshRunning)
     return Recovery::Forget;
 }
 
+Recovery recoveryFor(const std::optional<TunnelRecord> &record) {
+    return recoveryFor(record, record && record->ssh && isRunning(*record->ssh));
+}
+
 QString TunnelRecordFile::defaultDirectory() {
     const QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (QDir::isAbsolutePath(state))

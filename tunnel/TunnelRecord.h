@@ -37,6 +37,8 @@ enum class Recovery {
     Forget,    // nothing of it is left switched on: drop the record
 };
 Recovery recoveryFor(const std::optional<TunnelRecord> &record, bool sshRunning);
+// The same, for whether the recorded ssh (that very process) runs now.
+Recovery recoveryFor(const std::optional<TunnelRecord> &record);
 
 // The record's file, in a folder that only the user may change. It is never followed through
 // a symlink and never read without limits, since anyone who can write there could otherwise
