@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 #include "LoginCheck.h"
+#include "MessageBoxes.h"
 #include "SearchPath.h"
 #include "SignalNotifier.h"
 #include "SingleInstance.h"
@@ -13,9 +14,11 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -34,6 +37,15 @@ QString putHelperDirectoryOnPath() {
         QFileInfo(helperDirectory + QStringLiteral("/networksetup")).isExecutable();
     return present ? QString() : helperDirectory;
 #endif
+}
+
+// On standard error, and where there is a display, in a message too.
+void reportCannotStart(const QString &why) {
+    const QString text = QCoreApplication::translate("main", "Zentrel VPN cannot start.");
+    std::fprintf(stderr, "%s %s\n", qUtf8Printable(text), qUtf8Printable(why));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        makeMessageBox(QMessageBox::Critical, text, why)->exec();
 }
 
 bool onlyCheckingAtLogin(int argc, char *argv[]) {
@@ -67,8 +79,20 @@ int main(int argc, char *argv[]) {
     const QString missingHelperDirectory = putHelperDirectoryOnPath();
 
     SingleInstance instance;
-    if (!instance.becomePrimary())
-        return instance.activatePrimary() ? 0 : 1;
+    switch (instance.becomePrimary()) {
+    case SingleInstance::Start::Primary:
+        break;
+    case SingleInstance::Start::AlreadyRunning:
+        if (instance.activatePrimary())
+            return 0;
+        reportCannotStart(QCoreApplication::translate(
+            "main", "Zentrel VPN is running already but does not answer. End that process, "
+                    "then start Zentrel VPN again."));
+        return 1;
+    case SingleInstance::Start::Impossible:
+        reportCannotStart(instance.error());
+        return 1;
+    }
 
     AppDelegate delegate;
     delegate.setMissingHelperDirectory(missingHelperDirectory);
