@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "ConnectionController.h"
 #include "LoginCheck.h"
 #include "MessageBoxes.h"
 #include "SearchPath.h"
@@ -97,6 +98,10 @@ int main(int argc, char *argv[]) {
     AppDelegate delegate;
     delegate.setMissingHelperDirectory(missingHelperDirectory);
     delegate.applicationDidFinishLaunching();
+    // A knob for tests of a hung proxy command, which need not wait the full deadline.
+    if (const int deadline = qEnvironmentVariableIntValue("ZENTREL_COMMAND_DEADLINE_MS");
+        deadline > 0)
+        delegate.connection().setCommandDeadline(std::chrono::milliseconds(deadline));
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &AppDelegate::openPreferencesWindow);
     const TrayWait trayWait([&delegate] { delegate.reportMissingTray(); });
