@@ -22,7 +22,7 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-void makeNonBlocking(int descriptor) {
+void setCloseOnExecAndNonBlocking(int descriptor) {
     fcntl(descriptor, F_SETFD, FD_CLOEXEC);
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) | O_NONBLOCK);
 }
@@ -31,7 +31,7 @@ void makeNonBlocking(int descriptor) {
 struct ActivationServer::Client {
     Client(int descriptor, ActivationServer &server)
         : descriptor(descriptor), deadline(clientTimeout),
-          notifier(new QSocketNotifier(descriptor, QSocketNotifier::Read)) {
+          notifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, &server)) {
         QObject::connect(notifier, &QSocketNotifier::activated, &server,
                          [this, &server] { server.read(*this); });
     }
@@ -92,7 +92,7 @@ bool ActivationServer::listen(QString &error) {
         error = systemError(errno);
         return false;
     }
-    makeNonBlocking(m_socket);
+    setCloseOnExecAndNonBlocking(m_socket);
     if (bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
         chmod(path.constData(), 0600) != 0 || ::listen(m_socket, clientLimit) != 0) {
         error = tr("%1 cannot be made: %2.").arg(m_path, systemError(errno));
@@ -109,7 +109,7 @@ void ActivationServer::acceptClients() {
     while (m_socket >= 0) {
         const int descriptor = accept(m_socket, nullptr, nullptr);
         if (descriptor >= 0) {
-            makeNonBlocking(descriptor);
+            setCloseOnExecAndNonBlocking(descriptor);
             if (m_clients.size() >= size_t(clientLimit))
                 m_clients.pop_front();
             m_clients.push_back(std::make_unique<Client>(descriptor, *this));
