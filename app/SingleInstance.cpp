@@ -1,49 +1,97 @@
 #include "SingleInstance.h"
 
+#include "ActivationServer.h"
+#include "PrivateFolder.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QStandardPaths>
 #include <QThread>
 
-namespace {
-const QByteArray activationMessage = "show\n";
+#include <sys/stat.h>
+#include <unistd.h>
 
-QString runtimePath(const QString &fileName) {
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (directory.isEmpty())
-        directory = QDir::tempPath();
-    return QDir(directory).filePath(fileName);
+namespace {
+const QByteArray activationLine = "show";
+
+// The session's runtime folder, if it is private to us.
+QString runtimeFolder() {
+#ifdef Q_OS_MACOS
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#else
+    const QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+#endif
+    if (!QDir::isAbsolutePath(folder))
+        return QString();
+    QString why;
+    if (isPrivateFolder(folder, why))
+        return folder;
+    qWarning("Zentrel VPN does not use the runtime folder: %s", qUtf8Printable(why));
+    return QString();
+}
+
+// Whether nothing but our own regular file, or nothing at all, is at `path`.
+bool freeForOurFile(const QString &path) {
+    struct stat status {};
+    if (lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return errno == ENOENT;
+    return S_ISREG(status.st_mode) && status.st_uid == geteuid();
 }
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent)
-    : QObject(parent), m_socketName(runtimePath(name + QStringLiteral(".socket"))),
-      m_lock(runtimePath(name + QStringLiteral(".lock"))) {
-    // A lock left by a crashed instance names a dead process and is taken over; a live one
-    // never goes stale.
-    m_lock.setStaleLockTime(0);
+    : QObject(parent), m_name(name), m_folder(runtimeFolder()) {
+    if (m_folder.isEmpty()) {
+        const QString cache =
+            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        m_folder = cache + QStringLiteral("/zentrel-vpn");
+        if (!makePrivateFolder(m_folder, m_error)) {
+            m_error += QLatin1Char(' ') +
+                       tr("Zentrel VPN keeps its lock file there, so it must be a folder of yours "
+                          "that only you can change. Remove it, and Zentrel VPN makes it anew.");
+            m_folder.clear();
+        }
+    }
 }
 
-bool SingleInstance::becomePrimary() {
-    if (!m_lock.tryLock(0))
-        return false;
-    // Holding the lock, any socket left behind is from an instance that is gone.
-    QLocalServer::removeServer(m_socketName);
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    QObject::connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *client = m_server->nextPendingConnection()) {
-            QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-            QObject::connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (client->readAll().contains(activationMessage))
-                    emit activationRequested();
-            });
-        }
-    });
+SingleInstance::~SingleInstance() = default;
+
+SingleInstance::Start SingleInstance::becomePrimary() {
+    if (m_folder.isEmpty())
+        return Start::Impossible;
+
+    const QString lockPath = QDir(m_folder).filePath(m_name + QStringLiteral(".lock"));
+    if (!freeForOurFile(lockPath)) {
+        m_error = tr("%1 is in the way of its lock file: it is not a file of yours. Remove it, "
+                     "then start Zentrel VPN again.")
+                      .arg(lockPath);
+        return Start::Impossible;
+    }
+    m_lock = std::make_unique<QLockFile>(lockPath);
+    // A lock left by a crashed instance names a dead process and is taken over; a live one
+    // never goes stale.
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        if (m_lock->error() == QLockFile::LockFailedError)
+            return Start::AlreadyRunning;
+        m_error = tr("Its lock file %1 cannot be made.").arg(lockPath);
+        return Start::Impossible;
+    }
+
+    m_server = std::make_unique<ActivationServer>(socketPath());
+    QObject::connect(m_server.get(), &ActivationServer::lineReceived, this,
+                     [this](const QByteArray &line) {
+                         if (line == activationLine)
+                             emit activationRequested();
+                     });
     // Without the socket we are still the one instance; later starts just cannot reach us.
-    m_server->listen(m_socketName);
-    return true;
+    QString why;
+    if (!m_server->listen(why))
+        qWarning("Zentrel VPN cannot listen for later starts: %s", qUtf8Printable(why));
+    return Start::Primary;
 }
 
 bool SingleInstance::activatePrimary() {
@@ -51,9 +99,9 @@ bool SingleInstance::activatePrimary() {
     const QDeadlineTimer deadline(3000);
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
-        socket.connectToServer(m_socketName);
+        socket.connectToServer(socketPath());
         if (socket.waitForConnected(500)) {
-            socket.write(activationMessage);
+            socket.write(activationLine + '\n');
             const bool sent = socket.waitForBytesWritten(1000);
             socket.disconnectFromServer();
             return sent;
@@ -61,4 +109,8 @@ bool SingleInstance::activatePrimary() {
         QThread::msleep(50);
     }
     return false;
+}
+
+QString SingleInstance::socketPath() const {
+    return QDir(m_folder).filePath(m_name + QStringLiteral(".socket"));
 }

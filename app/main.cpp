@@ -1,6 +1,8 @@
 #include "AppDelegate.h"
 #include "CommandLine.h"
+#include "ConnectionController.h"
 #include "LoginCheck.h"
+#include "MessageBoxes.h"
 #include "SearchPath.h"
 #include "SignalNotifier.h"
 #include "SingleInstance.h"
@@ -14,9 +16,11 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 
 namespace {
 // On Linux our own networksetup lives in the private helper directory; putting it first on
@@ -34,6 +38,15 @@ QString putHelperDirectoryOnPath() {
         QFileInfo(helperDirectory + QStringLiteral("/networksetup")).isExecutable();
     return present ? QString() : helperDirectory;
 #endif
+}
+
+// On standard error, and where there is a display, in a message too.
+void reportCannotStart(const QString &why) {
+    const QString text = QCoreApplication::translate("main", "Zentrel VPN cannot start.");
+    std::fprintf(stderr, "%s %s\n", qUtf8Printable(text), qUtf8Printable(why));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        makeMessageBox(QMessageBox::Critical, text, why)->exec();
 }
 } // namespace
 
@@ -63,12 +76,28 @@ int main(int argc, char *argv[]) {
     const QString missingHelperDirectory = putHelperDirectoryOnPath();
 
     SingleInstance instance;
-    if (!instance.becomePrimary())
-        return instance.activatePrimary() ? 0 : 1;
+    switch (instance.becomePrimary()) {
+    case SingleInstance::Start::Primary:
+        break;
+    case SingleInstance::Start::AlreadyRunning:
+        if (instance.activatePrimary())
+            return 0;
+        reportCannotStart(QCoreApplication::translate(
+            "main", "Zentrel VPN is running already but does not answer. End that process, "
+                    "then start Zentrel VPN again."));
+        return 1;
+    case SingleInstance::Start::Impossible:
+        reportCannotStart(instance.error());
+        return 1;
+    }
 
     AppDelegate delegate;
     delegate.setMissingHelperDirectory(missingHelperDirectory);
     delegate.applicationDidFinishLaunching();
+    // A knob for tests of a hung proxy command, which need not wait the full deadline.
+    if (const int deadline = qEnvironmentVariableIntValue("ZENTREL_COMMAND_DEADLINE_MS");
+        deadline > 0)
+        delegate.connection().setCommandDeadline(std::chrono::milliseconds(deadline));
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &AppDelegate::openPreferencesWindow);
     const TrayWait trayWait([&delegate] { delegate.reportMissingTray(); });

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QValidator>
 
 namespace {
 // Space between a label and its control, the same in every row so that row 5's wider label
@@ -20,6 +21,35 @@ namespace {
 constexpr int labelGap = 8;
 constexpr int keyPathIndent = 19;
 constexpr int portFieldWidth = 50;
+// Far beyond any real user, host or path, and still well within what a command line takes.
+constexpr int fieldLengthLimit = 4096;
+
+// Control characters (a NUL byte, line feeds, escapes) can never be part of a user name, host,
+// port or path, and would cut or garble the command line: whatever is typed or pasted loses
+// them and keeps the rest, so that the field shows exactly what is stored.
+class WithoutControlCharacters : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString &input, int &position) const override {
+        for (qsizetype i = input.size() - 1; i >= 0; --i) {
+            if (input.at(i).category() == QChar::Other_Control) {
+                input.remove(i, 1);
+                if (i < position)
+                    --position;
+            }
+        }
+        return Acceptable;
+    }
+};
+
+QLineEdit *plainField(const char *name) {
+    auto *field = new QLineEdit;
+    field->setObjectName(QLatin1String(name));
+    field->setMaxLength(fieldLengthLimit);
+    field->setValidator(new WithoutControlCharacters(field));
+    return field;
+}
 
 // The port field's formatter: the whole text (blanks around it aside) must be a decimal
 // integer; anything else converts to nothing.
@@ -142,16 +172,13 @@ void PreferencesView::buildForm() {
     const int width = labelColumnWidth(
         labelWidth(), {usernameLabel, serverLabel, portLabel, privateKeyLabel, serviceLabel});
 
-    m_username = new QLineEdit;
-    m_username->setObjectName(QStringLiteral("username"));
+    m_username = plainField("username");
     m_username->setPlaceholderText(m_defaultUser);
 
-    m_server = new QLineEdit;
-    m_server->setObjectName(QStringLiteral("server"));
+    m_server = plainField("server");
     m_server->setPlaceholderText(m_defaultServer);
 
-    m_port = new QLineEdit;
-    m_port->setObjectName(QStringLiteral("port"));
+    m_port = plainField("port");
     m_port->setPlaceholderText(tr("6969"));
     m_port->setFixedWidth(portFieldWidth);
 
@@ -163,8 +190,7 @@ void PreferencesView::buildForm() {
     m_privateKeyChoice->addButton(m_defaultKey);
     m_privateKeyChoice->addButton(m_customKey);
 
-    m_privateKeyFile = new QLineEdit;
-    m_privateKeyFile->setObjectName(QStringLiteral("privateKeyFile"));
+    m_privateKeyFile = plainField("privateKeyFile");
     m_privateKeyFile->setPlaceholderText(tr("/etc/ssh/id_rsa"));
     // Its label is the radio button above it; the label beside it is blank.
     m_privateKeyFile->setAccessibleName(m_customKey->text());

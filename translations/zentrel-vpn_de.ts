@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>ActivationServer</name>
+    <message>
+        <source>The path %1 is too long for a socket.</source>
+        <translation>Der Pfad %1 ist zu lang für einen Socket.</translation>
+    </message>
+    <message>
+        <source>%1 is in the way: %2.</source>
+        <translation>%1 ist im Weg: %2.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be made: %2.</source>
+        <translation>%1 kann nicht angelegt werden: %2.</translation>
+    </message>
+</context>
+<context>
     <name>AppDelegate</name>
     <message>
         <source>Zentrel VPN cannot show its menu: your desktop has no system tray.</source>
@@ -171,6 +186,44 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     </message>
 </context>
 <context>
+    <name>PrivateFolder</name>
+    <message>
+        <source>%1 cannot be used: %2.</source>
+        <translation>%1 kann nicht verwendet werden: %2.</translation>
+    </message>
+    <message>
+        <source>%1 is not a folder.</source>
+        <translation>%1 ist kein Ordner.</translation>
+    </message>
+    <message>
+        <source>%1 belongs to another user.</source>
+        <translation>%1 gehört einem anderen Benutzer.</translation>
+    </message>
+    <message>
+        <source>%1 can be changed by other users.</source>
+        <translation>%1 kann von anderen Benutzern verändert werden.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be created: %2.</source>
+        <translation>%1 kann nicht angelegt werden: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>SingleInstance</name>
+    <message>
+        <source>Zentrel VPN keeps its lock file there, so it must be a folder of yours that only you can change. Remove it, and Zentrel VPN makes it anew.</source>
+        <translation>Zentrel VPN legt dort seine Sperrdatei ab, daher muss es ein Ordner sein, der Ihnen gehört und den nur Sie verändern können. Entfernen Sie ihn, dann legt Zentrel VPN ihn neu an.</translation>
+    </message>
+    <message>
+        <source>%1 is in the way of its lock file: it is not a file of yours. Remove it, then start Zentrel VPN again.</source>
+        <translation>%1 ist seiner Sperrdatei im Weg: Es ist keine Datei von Ihnen. Entfernen Sie es und starten Sie Zentrel VPN dann erneut.</translation>
+    </message>
+    <message>
+        <source>Its lock file %1 cannot be made.</source>
+        <translation>Seine Sperrdatei %1 kann nicht angelegt werden.</translation>
+    </message>
+</context>
+<context>
     <name>SshMonitor</name>
     <message>
         <source>The SSH connection ended: ssh was stopped by signal %1.</source>
@@ -282,6 +335,17 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     <message>
         <source>The network has been gone for too long, so the tunnel was closed. Connect again once you are back online.</source>
         <translation>Das Netzwerk war zu lange weg, daher wurde der Tunnel geschlossen. Verbinden Sie sich erneut, sobald Sie wieder online sind.</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Zentrel VPN cannot start.</source>
+        <translation>Zentrel VPN kann nicht starten.</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN is running already but does not answer. End that process, then start Zentrel VPN again.</source>
+        <translation>Zentrel VPN läuft bereits, antwortet aber nicht. Beenden Sie diesen Prozess und starten Sie Zentrel VPN dann erneut.</translation>
     </message>
 </context>
 </TS>

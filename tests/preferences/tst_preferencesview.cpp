@@ -6,6 +6,7 @@
 #include "TestEnvironment.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -148,6 +149,34 @@ private slots:
             disconnect(watch);
             QCOMPARE(seen, QStringList({"a", "ab", "a", ""}));
         }
+    }
+
+    void fieldsTakeNoControlsAndNoEndlessText() {
+        SettingsStore store;
+        PreferencesView view(store);
+        show(view);
+        QTest::mouseClick(radio(view, "customPrivateKey"), Qt::LeftButton);
+        auto paste = [](QLineEdit *field, const QString &text) {
+            field->setFocus();
+            field->selectAll();
+            QGuiApplication::clipboard()->setText(text);
+            QTest::keySequence(field, QKeySequence::Paste);
+        };
+        using Row = std::tuple<QLatin1String, QString, QString>; // field, pasted, kept
+        for (const auto &[key, pasted, kept] :
+             {Row{SettingsKeys::username, QString::fromUtf8("de\0mo\n", 6), "demo"},
+              Row{SettingsKeys::server, "\x1b[1mvpn.example.com\r\n", "[1mvpn.example.com"},
+              Row{SettingsKeys::privateKeyFile, QString(5000, 'k'), QString(4096, 'k')}}) {
+            QLineEdit *field = child(view, key);
+            paste(field, pasted);
+            QCOMPARE(field->text(), kept);
+            QCOMPARE(stored(store, key), kept);
+        }
+        // A full field takes no more.
+        QTest::keyClicks(child(view, SettingsKeys::privateKeyFile), QStringLiteral("x"));
+        QCOMPARE(stored(store, SettingsKeys::privateKeyFile), QString(4096, 'k'));
+        paste(child(view, SettingsKeys::port), QStringLiteral("80\t80\n"));
+        QCOMPARE(store.integer(SettingsKeys::port), std::optional<qint64>(8080));
     }
 
     void privateKeyChoiceControlsThePathField() {

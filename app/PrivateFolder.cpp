@@ -1,0 +1,47 @@
+#include "PrivateFolder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+} // namespace
+
+bool isPrivateFolder(const QString &path, QString &error) {
+    struct stat status {};
+    if (lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        error = QCoreApplication::translate("PrivateFolder", "%1 cannot be used: %2.")
+                    .arg(path, systemError(errno));
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode))
+        error = QCoreApplication::translate("PrivateFolder", "%1 is not a folder.").arg(path);
+    else if (status.st_uid != geteuid())
+        error =
+            QCoreApplication::translate("PrivateFolder", "%1 belongs to another user.").arg(path);
+    else if (status.st_mode & (S_IWGRP | S_IWOTH))
+        error = QCoreApplication::translate("PrivateFolder", "%1 can be changed by other users.")
+                    .arg(path);
+    else
+        return true;
+    return false;
+}
+
+bool makePrivateFolder(const QString &path, QString &error) {
+    QDir().mkpath(QFileInfo(path).path());
+    if (mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) {
+        error = QCoreApplication::translate("PrivateFolder", "%1 cannot be created: %2.")
+                    .arg(path, systemError(errno));
+        return false;
+    }
+    return isPrivateFolder(path, error);
+}
