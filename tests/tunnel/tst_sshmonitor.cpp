@@ -4,8 +4,6 @@
 
 #include <QSignalSpy>
 
-#include <csignal>
-
 class SshMonitorTest : public QObject {
     Q_OBJECT
 
@@ -15,18 +13,20 @@ public:
 private slots:
     // The menu-level flows cover the ordinary chunks; these are the awkward ones.
     void firstChunkRule() {
-        QVERIFY(!sshErrorText("channel 1: ok\r\nssh: something went wrong later\n"));
-        QVERIFY(!sshErrorText(" \t\r\n"));
-        QVERIFY(!sshErrorText("Warning: Permanently added '10.0.0.2' (ED25519) to the list of "
-                              "known hosts.\r\n"));
-        QCOMPARE(sshErrorText("Warning: Permanently added 'h' (RSA) to the list of known "
-                              "hosts.\nuser@h: Permission denied (publickey).\n"),
-                 std::optional<QString>(QStringLiteral("user@h: Permission denied (publickey).")));
-        QCOMPARE(sshErrorText(" \r\nssh: Could not resolve hostname x\r\nsecond line\n\n"),
-                 std::optional<QString>(
-                     QStringLiteral("ssh: Could not resolve hostname x\r\nsecond line")));
-        QCOMPARE(sshErrorText("bad \xff byte"),
-                 std::optional<QString>(QStringLiteral(u"bad \uFFFD byte")));
+        const auto error = [](const char *chunk) {
+            return sshErrorText(chunk).value_or("-");
+        };
+        QCOMPARE(error("channel 1: ok\r\nssh: something went wrong later\n"), "-");
+        QCOMPARE(error(" \t\r\n"), "-");
+        QCOMPARE(error("Warning: Permanently added '10.0.0.2' (ED25519) to the list of known "
+                       "hosts.\r\n"),
+                 "-");
+        QCOMPARE(error("Warning: Permanently added 'h' (RSA) to the list of known hosts.\n"
+                       "user@h: Permission denied (publickey).\n"),
+                 "user@h: Permission denied (publickey).");
+        QCOMPARE(error(" \r\nssh: Could not resolve hostname x\r\nsecond line\n\n"),
+                 "ssh: Could not resolve hostname x\r\nsecond line");
+        QCOMPARE(error("bad \xff byte"), QStringLiteral(u"bad \uFFFD byte"));
 
         // Reports about single forwarded connections (the tunnel checks among them) do not
         // explain an end.
@@ -47,8 +47,7 @@ private slots:
         QTest::qWait(100);
         process->terminate();
         QVERIFY(exited.wait(10000));
-        QCOMPARE(firstChunks.count(), 0);
-        QCOMPARE(ended.count(), 0);
+        QCOMPARE(firstChunks.count() + ended.count(), 0);
     }
 };
 
