@@ -12,6 +12,7 @@ proxy_summary() {
     echo "$(get "" mode) $(get .socks host):$(get .socks port)" \
         "http=$(get .http host) https=$(get .https host) ftp=$(get .ftp host)"
 }
+on_summary() { echo "'manual' 'localhost':$1 http='' https='' ftp=''"; }
 
 # The user's own configuration: a PAC file, HTTP, HTTPS and FTP proxies, custom exceptions.
 user_config() {
@@ -25,7 +26,7 @@ user_config() {
     gsettings set org.gnome.system.proxy.ftp host 'files.corp'
 }
 user_config
-before=$(gsettings list-recursively org.gnome.system.proxy | sort)
+before=$(gnome_proxy)
 keyfile_entries() { grep = "$KEYFILE" | sort; } # GLib leaves emptied groups behind
 user_keyfile=$(keyfile_entries)
 
@@ -33,62 +34,53 @@ user_keyfile=$(keyfile_entries)
 LD_DEBUG=libs networksetup -setsocksfirewallproxy Wi-Fi localhost 6969 2>"$TMP/ld.log" ||
     fail "setting the address failed"
 grep -q libgio "$TMP/ld.log" && fail "recording an address loaded GIO"
-expect_eq "address alone leaves the desktop" "$before" \
-    "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+expect_eq "address alone leaves the desktop" "$before" "$(gnome_proxy)"
 proxy_on Wi-Fi || fail "switching on failed"
-expect_eq "on: manual SOCKS, other protocols cleared" \
-    "'manual' 'localhost':6969 http='' https='' ftp=''" "$(proxy_summary)"
+expect_eq "on: manual SOCKS, other protocols cleared" "$(on_summary 6969)" "$(proxy_summary)"
 expect_eq "on: exceptions are the user's" "['corp.example', '10.0.0.0/8']" "$(get "" ignore-hosts)"
 expect_eq "on: get" $'Enabled: Yes\nServer: localhost\nPort: 6969\nAuthenticated Proxy Enabled: 0' \
     "$(networksetup -getsocksfirewallproxy Wi-Fi)"
-# A new port while on reaches the desktop at once.
 proxy_address Wi-Fi 7001 || fail "changing the address while on failed"
-expect_eq "address change while on" "'manual' 'localhost':7001" "$(get "" mode) $(get .socks host):$(get .socks port)"
+expect_eq "address change while on reaches the desktop" "$(on_summary 7001)" "$(proxy_summary)"
 proxy_off Wi-Fi || fail "switching off failed"
-expect_eq "off: everything as before" "$before" \
-    "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+expect_eq "off: everything as before" "$before" "$(gnome_proxy)"
 # Keys the user never set are unset again, not left holding their defaults.
 expect_eq "off: keyfile as the user left it" "$user_keyfile" "$(keyfile_entries)"
 
 # Two services on: the one switched last is in force, and one going off keeps the proxy on.
 proxy_address Wi-Fi 6969 && proxy_on Wi-Fi
 proxy_address "Ethernet 2" 7070 && proxy_on "Ethernet 2"
-expect_eq "two on: last one wins" "'manual' 'localhost':7070 http='' https='' ftp=''" "$(proxy_summary)"
+expect_eq "two on: last one wins" "$(on_summary 7070)" "$(proxy_summary)"
 proxy_off "Ethernet 2"
-expect_eq "one off: still on with the other" "'manual' 'localhost':6969 http='' https='' ftp=''" \
-    "$(proxy_summary)"
+expect_eq "one off: still on with the other" "$(on_summary 6969)" "$(proxy_summary)"
 proxy_off Wi-Fi
-expect_eq "both off: restored" "$before" "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+expect_eq "both off: restored" "$before" "$(gnome_proxy)"
 
 # The user changes some settings while we are on: theirs stay, every other one comes back,
 # also when a second "on" (after a crash) comes between.
-user_change_while_on() { # EXPECTED SECOND-ON GSETTINGS-ARGS...
-    local expected=$1 second_on=$2
-    shift 2
+theirs="http='proxy.corp' https='secure.corp' ftp='files.corp'"
+for change in "'none' '':0 $theirs|no|org.gnome.system.proxy mode none" \
+    "'auto' '':1080 $theirs|no|org.gnome.system.proxy.socks port 1080" \
+    "'auto' '':0 http='mine.corp' https='secure.corp' ftp='files.corp'|yes|org.gnome.system.proxy.http host mine.corp"; do
+    IFS='|' read -r expected second_on setting <<<"$change"
     proxy_on Wi-Fi
-    gsettings set "$@"
-    [[ $second_on == no ]] || proxy_on Wi-Fi || fail "second on after: $*"
-    proxy_off Wi-Fi || fail "off after the user's $*"
-    expect_eq "user's $* kept (second on: $second_on)" "$expected" "$(proxy_summary)"
+    # shellcheck disable=SC2086 # schema, key and value
+    gsettings set $setting
+    [[ $second_on == no ]] || proxy_on Wi-Fi || fail "second on after: $setting"
+    proxy_off Wi-Fi || fail "off after the user's $setting"
+    expect_eq "user's $setting kept (second on: $second_on)" "$expected" "$(proxy_summary)"
     user_config
-}
-user_change_while_on "'none' '':0 http='proxy.corp' https='secure.corp' ftp='files.corp'" no \
-    org.gnome.system.proxy mode none
-user_change_while_on "'auto' '':1080 http='proxy.corp' https='secure.corp' ftp='files.corp'" no \
-    org.gnome.system.proxy.socks port 1080
-user_change_while_on "'auto' '':0 http='mine.corp' https='secure.corp' ftp='files.corp'" yes \
-    org.gnome.system.proxy.http host mine.corp
+done
 
-# Bad arguments: one line on stderr, non-zero exit, state and desktop untouched (port edge
-# cases are in unit_test.cpp).
+# Bad arguments: one line on stderr, exit 2, state and desktop untouched (hosts and ports
+# in every form are in unit_test.cpp).
 proxy_on Wi-Fi
 snapshot() { cat "$STATE" "$KEYFILE" | md5sum; }
 unchanged=$(snapshot)
 bad() {
-    local err rc
+    local err
     err=$(networksetup "$@" 2>&1 >/dev/null)
-    rc=$?
-    ((rc == 2)) || fail "not refused as bad usage ($rc): $*"
+    expect_eq "exit status for: $*" 2 $?
     [[ $(wc -l <<<"$err") == 1 && -n $err ]] || fail "not one error line for: $* -> $err"
     expect_eq "nothing changed by: $*" "$unchanged" "$(snapshot)"
 }
@@ -96,19 +88,14 @@ bad -setsocksfirewallproxy Wi-Fi localhost
 bad -setsocksfirewallproxy Wi-Fi localhost 6969 extra
 bad -setsocksfirewallproxy Nowhere localhost 6969
 bad -setsocksfirewallproxy Wi-Fi localhost 65536
-for host in "local host" $'\xff' x=y -oProxyCommand=x "'q'" "[::1]" 999.1.1.1 a..b ""; do
-    bad -setsocksfirewallproxy Wi-Fi "$host" 6969
-done
+bad -setsocksfirewallproxy Wi-Fi -oProxyCommand=x 6969
 bad -setsocksfirewallproxy -Wi-Fi localhost 6969
 bad -setsocksfirewallproxystate Wi-Fi yes
 bad -setsocksfirewallproxystate Wi-Fi
 bad -setsocksfirewallproxystate Ethernet on # no server set for it yet
 bad -getsocksfirewallproxy Nowhere
 bad -listnetworkserviceorder extra
-for host in ::1 127.0.0.1 bücher.example proxy-1.corp.; do
-    networksetup -setsocksfirewallproxy Wi-Fi "$host" 6969 || fail "host refused: $host"
-done
-networksetup -setsocksfirewallproxy Wi-Fi localhost 065535 || fail "leading zeros refused"
+networksetup -setsocksfirewallproxy Wi-Fi bücher.example 06969 || fail "a good address refused"
 proxy_off Wi-Fi
 
 # A service whose interface has gone can still be switched off, not on.
@@ -129,7 +116,6 @@ enabled=$(for name in "${names[@]}"; do networksetup -getsocksfirewallproxy "$na
 expect_eq "parallel on: every service recorded" "${#names[@]}" "$enabled"
 for name in "${names[@]}"; do proxy_off "$name" & done
 wait
-expect_eq "parallel off: the user's proxy is back" "$before" \
-    "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+expect_eq "parallel off: the user's proxy is back" "$before" "$(gnome_proxy)"
 
 finish

@@ -6,7 +6,7 @@ source "$(dirname "$0")/lib.sh" "$1"
 use_wifi_laptop
 DIR="$XDG_STATE_HOME/zentrel-vpn"
 KEYFILE="$XDG_CONFIG_HOME/glib-2.0/settings/keyfile"
-before=$(gsettings list-recursively org.gnome.system.proxy | sort)
+before=$(gnome_proxy)
 proxy_address Wi-Fi 6969 && proxy_on Wi-Fi || fail "on failed"
 echo "the user's own file" >"$TMP/victim"
 snapshot() {
@@ -48,7 +48,7 @@ hostile "linked folder" "symbolic link" 'mv "$DIR" "$DIR.real"; ln -s "$DIR.real
 
 # Sound again: off restores the user's proxy.
 proxy_off Wi-Fi || fail "off failed"
-expect_eq "off: restored" "$before" "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+expect_eq "off: restored" "$before" "$(gnome_proxy)"
 # A missing folder is made private.
 rm -rf "$DIR"
 proxy_address Wi-Fi 6969 || fail "address into a new folder failed"

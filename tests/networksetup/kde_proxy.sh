@@ -115,7 +115,7 @@ expect_eq "KDE 6 cycle restores" "$before" "$(entries)"
 # A KDE session switched GNOME's settings and its own; off comes from a GNOME session: both
 # are restored from there, and a record that truly cannot be (no KDE tools) waits for KDE.
 export XDG_DATA_DIRS=/usr/local/share:/usr/share
-gnome_before=$(gsettings list-recursively org.gnome.system.proxy | sort)
+gnome_before=$(gnome_proxy)
 proxy_on Wi-Fi
 XDG_CURRENT_DESKTOP=GNOME PATH="$TMP/bin" "$TMP/bin/networksetup" \
     -setsocksfirewallproxystate Wi-Fi off 2>"$TMP/note.err" || fail "off without KDE tools failed"
@@ -124,7 +124,6 @@ grep -q "note: the kde proxy settings .* cannot be restored here" "$TMP/note.err
 XDG_CURRENT_DESKTOP=GNOME networksetup -setsocksfirewallproxystate Wi-Fi off ||
     fail "off from a GNOME session failed"
 expect_eq "GNOME session off: KDE restored" "$before" "$(entries)"
-expect_eq "GNOME session off: GNOME restored" "$gnome_before" \
-    "$(gsettings list-recursively org.gnome.system.proxy | sort)"
+expect_eq "GNOME session off: GNOME restored" "$gnome_before" "$(gnome_proxy)"
 
 finish
