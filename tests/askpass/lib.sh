@@ -1,41 +1,20 @@
 # Shared by the askpass test scripts: sourced, never run, on the display of with-display.
 # Usage: source lib.sh /path/to/zentrel-vpn-askpass
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../support/testlib.sh"
 
 ASKPASS=$(readlink -f "$1")
 # What the program answered: kept apart from the folders searched for left-behind secrets.
 RESULTS=$(mktemp -d)
 trap 'rm -rf "$RESULTS"' EXIT
 
-FAILURES=0
-fail() {
-    echo "FAIL: $*" >&2
-    FAILURES=$((FAILURES + 1))
-}
-expect_eq() { # what expected actual
-    if [[ "$2" != "$3" ]]; then
-        fail "$1"$'\n'"  expected: $(printf %q "$2")"$'\n'"  actual:   $(printf %q "$3")"
-    fi
-}
-expect_contains() { # what needle haystack
-    [[ "$3" == *"$2"* ]] || fail "$1: $(printf %q "$2") not in $(printf %q "$3")"
-}
-finish() {
-    if ((FAILURES)); then
-        echo "$FAILURES check(s) failed" >&2
-        exit 1
-    fi
-    echo "all checks passed"
-}
-
-# wait_for_dialog OWNER [EARLIER]: waits until a dialog of the process OWNER, or of a child of
-# OWNER other than EARLIER, is on screen, in front and has the keyboard; prints its window.
+# wait_for_dialog OWNER: waits until a dialog of the process OWNER or of a child of OWNER is on
+# screen, in front and has the keyboard; prints its window.
 wait_for_dialog() {
     local window pid
     for _ in $(seq 150); do
         for window in $(xdotool search --onlyvisible --name '^Zentrel VPN$' 2>/dev/null); do
             pid=$(xdotool getwindowpid "$window" 2>/dev/null) || continue
-            [[ $pid != "${2:-}" ]] || continue
             [[ $pid == "$1" || $(ps -o ppid= -p "$pid" 2>/dev/null) -eq $1 ]] || continue
             # Window ids are reused: the server's focus is the truth, the manager's says "front".
             if [[ $(xdotool getwindowfocus 2>/dev/null) == "$window" &&
@@ -104,20 +83,15 @@ shown_text() {
 
 # files_holding TEXT FOLDER...: the files that contain TEXT in UTF-8 or UTF-16.
 files_holding() {
-    python3 - "$@" <<'PY'
-import os, sys
-text, folders = sys.argv[1], sys.argv[2:]
-needles = [text.encode(encoding) for encoding in ("utf-8", "utf-16-le", "utf-16-be")]
-for folder in folders:
-    for directory, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(directory, name)
+    python3 -c 'import os, sys
+needles = [sys.argv[1].encode(code) for code in ("utf-8", "utf-16-le", "utf-16-be")]
+for top in sys.argv[2:]:
+    for folder, _, names in os.walk(top):
+        for path in (os.path.join(folder, name) for name in names):
             try:
-                with open(path, "rb") as file:
-                    data = file.read()
+                data = open(path, "rb").read()
             except OSError:
                 continue
             if any(needle in data for needle in needles):
-                print(path)
-PY
+                print(path)' "$@"
 }

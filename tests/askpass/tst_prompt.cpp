@@ -6,44 +6,27 @@ class PromptTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void kinds_data() {
-        QTest::addColumn<QString>("prompt");
-        QTest::addColumn<QString>("hint");
-        QTest::addColumn<PromptKind>("kind");
+    void kinds() {
         const QString hostKey = QStringLiteral(
             "The authenticity of host 'example.org (192.0.2.7)' can't be established.\n"
             "ED25519 key fingerprint is SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU.\n"
             "Are you sure you want to continue connecting (yes/no/[fingerprint])? ");
-        QTest::newRow("new host key") << hostKey << QString() << PromptKind::Question;
-        QTest::newRow("older question form")
-            << QStringLiteral("Are you sure you want to continue connecting (yes/no)? ")
-            << QString() << PromptKind::Question;
-        QTest::newRow("passphrase")
-            << QStringLiteral("Enter passphrase for key '/home/u/.ssh/id_ed25519': ") << QString()
-            << PromptKind::Secret;
-        QTest::newRow("password") << QStringLiteral("u@example.org's password: ") << QString()
-                                  << PromptKind::Secret;
-        QTest::newRow("code") << QStringLiteral("(u@example.org) Verification code: ") << QString()
-                              << PromptKind::Secret;
-        QTest::newRow("question mid-text is no question")
-            << QStringLiteral("Answer (yes/no)? then your password: ") << QString()
-            << PromptKind::Secret;
-        QTest::newRow("empty") << QString() << QString() << PromptKind::Secret;
-        QTest::newRow("confirm") << QStringLiteral("Allow use of key id_ed25519?")
-                                 << QStringLiteral("confirm") << PromptKind::Confirmation;
-        QTest::newRow("confirm wins over the text")
-            << hostKey << QStringLiteral("confirm") << PromptKind::Confirmation;
-        QTest::newRow("none") << QStringLiteral("Confirm user presence for key ED25519-SK")
-                              << QStringLiteral("none") << PromptKind::Notice;
-        QTest::newRow("unknown hint")
-            << QStringLiteral("Password: ") << QStringLiteral("something") << PromptKind::Secret;
-    }
-
-    void kinds() {
-        QFETCH(QString, prompt);
-        QFETCH(QString, hint);
-        QFETCH(PromptKind, kind);
-        QCOMPARE(promptKind(prompt, hint), kind);
+        const struct {
+            QString prompt, hint;
+            PromptKind kind;
+        } rows[] = {
+            {hostKey, {}, PromptKind::Question},
+            {"Are you sure you want to continue connecting (yes/no)? ", {}, PromptKind::Question},
+            {"Enter passphrase for key '/home/u/.ssh/id_ed25519': ", {}, PromptKind::Secret},
+            {"(u@example.org) Verification code: ", {}, PromptKind::Secret},
+            {"Answer (yes/no)? then your password: ", {}, PromptKind::Secret}, // not at the end
+            {{}, {}, PromptKind::Secret},
+            {hostKey, "confirm", PromptKind::Confirmation}, // the hint wins over the text
+            {"Confirm user presence for key ED25519-SK", "none", PromptKind::Notice},
+            {"Password: ", "something", PromptKind::Secret},
+        };
+        for (const auto &row : rows)
+            QVERIFY2(promptKind(row.prompt, row.hint) == row.kind, qPrintable(row.prompt));
     }
 
     void hostileTextIsTamed() {
