@@ -1,6 +1,7 @@
 """What the desktop tests share: a minimal panel (a StatusNotifierWatcher and host on the
 session bus that reads and drives the application's StatusNotifierItem), the application's
-private environment, an Xvfb display, AT-SPI look-ups and the checks' bookkeeping."""
+private environment, an Xvfb display, AT-SPI look-ups and the checks' bookkeeping. Run under
+dbus-run-session: AT-SPI finds its bus through the session bus."""
 
 import contextlib
 import os
@@ -9,10 +10,11 @@ import subprocess
 import sys
 import time
 
+import pyatspi
 from gi.repository import Gio, GLib
 
 DASH = "\u2014"
-RESOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources")
+HERE = os.path.dirname(os.path.abspath(__file__))
 WATCHER = "org.kde.StatusNotifierWatcher"
 WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
   <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
@@ -74,9 +76,14 @@ class Panel:
     def call(self, destination, path, interface, method, arguments=None):
         """Asynchronous underneath, so that our own watcher keeps answering meanwhile."""
         result = {}
+
+        def finish(bus, reply):
+            try:
+                result["reply"] = bus.call_finish(reply)
+            except GLib.Error as error:
+                result["reply"] = error
         self.bus.call(destination, path, interface, method, arguments, None,
-                      Gio.DBusCallFlags.NONE, 10000, None,
-                      lambda bus, res: result.update(reply=_finish(bus, res)))
+                      Gio.DBusCallFlags.NONE, 10000, None, finish)
         if not wait_for(lambda: result):
             raise TimeoutError(f"{method} on {destination} did not answer")
         if isinstance(result["reply"], Exception):
@@ -99,57 +106,33 @@ class Panel:
 
     def click(self, service, label):
         entries, path = self.menu(service)
-        if not expect(label in entries, f"no menu entry {label!r} in {sorted(entries)}"):
-            return
-        self.call(service, path, "com.canonical.dbusmenu", "Event",
-                  GLib.Variant("(isvu)", (entries[label], "clicked", GLib.Variant("i", 0), 0)))
-
-
-def _finish(bus, result):
-    try:
-        return bus.call_finish(result)
-    except GLib.Error as error:
-        return error
-
-
-def fake_wifi(root):
-    """One Wi-Fi interface in a fake sysfs, so that the helper has a "Wi-Fi" service."""
-    device = f"{root}/sys/devices/pci0000:00/0000:00:01.0"
-    os.makedirs(f"{device}/net/wlan0/wireless")
-    os.makedirs(f"{root}/sys/devices/ieee80211/phy0")
-    os.makedirs(f"{root}/sys/bus/drivers/iwlwifi")
-    os.makedirs(f"{root}/sys/class/net")
-    os.makedirs(f"{root}/proc-net")
-    os.symlink("../..", f"{device}/net/wlan0/device")
-    os.symlink(f"{root}/sys/bus/drivers/iwlwifi", f"{device}/driver")
-    os.symlink(f"{root}/sys/devices/ieee80211/phy0", f"{device}/net/wlan0/phy80211")
-    with open(f"{device}/net/wlan0/type", "w") as file:
-        file.write("1\n")
-    with open(f"{device}/net/wlan0/uevent", "w") as file:
-        file.write("INTERFACE=wlan0\nDEVTYPE=wlan\n")
-    os.symlink("../../devices/pci0000:00/0000:00:01.0/net/wlan0", f"{root}/sys/class/net/wlan0")
-    for table in ("route", "ipv6_route"):
-        open(f"{root}/proc-net/{table}", "w").close()
-    return {"ZENTREL_SYSFS_ROOT": f"{root}/sys", "ZENTREL_PROC_NET_ROOT": f"{root}/proc-net"}
+        if expect(label in entries, f"no menu entry {label!r} in {sorted(entries)}"):
+            self.call(service, path, "com.canonical.dbusmenu", "Event",
+                      GLib.Variant("(isvu)", (entries[label], "clicked", GLib.Variant("i", 0), 0)))
 
 
 def app_environment(scratch, name, settings, language, install_icons=False):
+    """A home of its own with the settings given, the scratch bin first on PATH, and one
+    Wi-Fi interface for the helper to find."""
     home = os.path.join(scratch, name)
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", GSETTINGS_BACKEND="keyfile",
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", HOME=home,
                XDG_CONFIG_HOME=f"{home}/config", XDG_STATE_HOME=f"{home}/state",
-               XDG_DATA_HOME=f"{home}/data",
-               XDG_RUNTIME_DIR=f"{home}/run", PATH=f"{scratch}/bin:{os.environ['PATH']}")
+               XDG_DATA_HOME=f"{home}/data", XDG_RUNTIME_DIR=f"{home}/run",
+               PATH=f"{scratch}/bin:{os.environ['PATH']}", ZENTREL_SYSFS_ROOT=f"{home}/net/sys",
+               ZENTREL_PROC_NET_ROOT=f"{home}/net/proc", **language)
     for variable in ("XDG_CURRENT_DESKTOP", "LC_ALL", "LC_MESSAGES", "LANGUAGE"):
-        env.pop(variable, None)
-    env.update(language)
+        if variable not in language:
+            env.pop(variable, None)
     os.makedirs(f"{home}/config/zentrel")
+    os.makedirs(f"{home}/run", mode=0o700)
+    subprocess.run([f"{HERE}/../support/testlib.sh", f"{home}/net"], check=True)
     if install_icons:  # as the package installs them, for hosts that load icons by name
         icons = f"{home}/data/icons/hicolor/scalable/status"
         os.makedirs(icons)
         for state in ("", "-disconnected"):
-            shutil.copy(f"{RESOURCES}/vpn{state}.svg", f"{icons}/zentrel-vpn{state}-symbolic.svg")
-    os.makedirs(f"{home}/run", mode=0o700)
+            shutil.copy(f"{HERE}/../../resources/vpn{state}.svg",
+                        f"{icons}/zentrel-vpn{state}-symbolic.svg")
     if settings:
         with open(f"{home}/config/zentrel/zentrel-vpn.conf", "w") as file:
             file.write("[General]\n" + "".join(f"{k}={v}\n" for k, v in settings.items()))
@@ -167,7 +150,7 @@ def start(app, env, panel, **options):
     return process, panel.items[known]
 
 
-def quit_from_menu(panel, service, process, label):
+def quit_from_menu(panel, service, process, label="Quit Zentrel VPN"):
     panel.click(service, label)
     try:
         expect(process.wait(10) == 0, f"exit status {process.returncode} after {label!r}")
@@ -186,12 +169,9 @@ def xvfb(size="1024x768"):
         os.environ["DISPLAY"] = ":" + display.stdout.readline().decode().strip()
         yield
     finally:
-        for process in started:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        display.terminate()
-        display.wait()
+        for process in started + [display]:
+            process.kill()
+            process.wait()
 
 
 def install_tool(folder, name, script):
@@ -203,8 +183,6 @@ def install_tool(folder, name, script):
 
 def accessible_windows(title):
     """The application's top-level windows titled `title`, as a screen reader finds them."""
-    import pyatspi  # after the session bus exists: it finds the accessibility bus through it
-
     found = []
     for application in pyatspi.Registry.getDesktop(0):
         try:

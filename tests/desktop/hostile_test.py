@@ -1,7 +1,7 @@
 """The application against a hostile server, a held lock and a doctored environment, on Xvfb
-and a private session bus (run it under dbus-run-session): ssh's output shown as plain text in
-an alert that fits the screen, the tray answering while the helper waits for its lock, an
-instance socket flooded with idle clients, and a PATH that names the current folder.
+and a private session bus: ssh's output shown as plain text in an alert that fits the screen,
+the tray answering while the helper waits for its lock, an instance socket flooded with idle
+clients, and a PATH that names the current folder.
 
 Usage: dbus-run-session -- python3 hostile_test.py ZENTREL_VPN_BINARY
 """
@@ -17,10 +17,10 @@ import sys
 import tempfile
 import time
 
+import pyatspi
+from desktop_harness import (Panel, accessible_windows, app_environment, expect, install_tool,
+                             outcome, quit_from_menu, start, wait_for, xvfb)
 from gi.repository import GLib
-
-from desktop_harness import (Panel, accessible_windows, app_environment, expect, fake_wifi,
-                             install_tool, outcome, quit_from_menu, start, wait_for, xvfb)
 
 SCREEN = (1024, 768)
 BANNER = ("<h2>Session expired</h2> Sign in again at "
@@ -30,33 +30,22 @@ QUIET_SSH = "exec sleep 300\n"
 
 
 def configured(scratch, name, **variables):
-    env = app_environment(scratch, name, {"username": "demo", "server": "vpn.example.org",
-                                          "networkService": "Wi-Fi"}, {"LANG": "C.UTF-8"})
-    env.update(fake_wifi(f"{scratch}/{name}"), **variables)
-    return env
+    return dict(app_environment(scratch, name, {"username": "demo", "server": "vpn.example.org",
+                                                "networkService": "Wi-Fi"}, {"LANG": "C.UTF-8"}),
+                **variables)
 
 
 def descendants(node, role):
-    """The node's descendants in `role`; what vanishes meanwhile (a closing box) is skipped."""
-    found = []
+    """The node's descendants in `role`; none while it vanishes (a closing box)."""
     try:
-        children = [child for child in node if child is not None]
-    except (GLib.Error, TypeError):
-        return found
-    for child in children:
-        try:
-            if child.getRole() == role:
-                found.append(child)
-        except GLib.Error:
-            continue
-        found += descendants(child, role)
-    return found
+        return pyatspi.findAllDescendants(node, lambda child: child.getRole() == role)
+    except (GLib.Error, TypeError, AttributeError):
+        return []
 
 
 def message_box(fragment):
     """The message box with a label that contains `fragment`: the box, that label's text and
-    the other label's (the informative text)."""
-    import pyatspi
+    the other labels' (the informative text)."""
     for window in accessible_windows("Zentrel VPN"):
         try:
             # Long runs carry invisible places to wrap; the reader sees the text without them.
@@ -71,39 +60,26 @@ def message_box(fragment):
 
 
 def press(window, button):
-    import pyatspi
     for node in descendants(window, pyatspi.ROLE_PUSH_BUTTON):
         if node.name.startswith(button):
-            node.queryAction().doAction(0)
-            return
+            return node.queryAction().doAction(0)
     expect(False, f"no button {button!r}")
+
+
+def extents(node):
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x, box.y, box.width, box.height
+
+
+def fits(window):
+    x, y, width, height = extents(window)
+    return 0 <= x and 0 <= y and x + width <= SCREEN[0] and y + height <= SCREEN[1]
 
 
 def dismiss(window, fragment):
     """Presses OK and waits until the box is gone, so that a later look finds no ghost."""
     press(window, "OK")
     expect(wait_for(lambda: not message_box(fragment)), f"the box with {fragment!r} stays")
-
-
-def click_all_over(window, fragment):
-    """Clicks every few pixels across the box's informative text, where a link would be."""
-    import pyatspi
-    for label in descendants(window, pyatspi.ROLE_LABEL):
-        if fragment in label.name:
-            continue
-        box = label.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        clicks = []
-        for y in range(box.y + 3, box.y + box.height, 7):
-            for x in range(box.x + 3, box.x + box.width, 8):
-                clicks += ["mousemove", str(x), str(y), "click", "--delay", "0", "1"]
-        subprocess.run(["xdotool"] + clicks, check=True)
-
-
-def on_screen(window):
-    import pyatspi
-    box = window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    return (0 <= box.x and 0 <= box.y and box.x + box.width <= SCREEN[0]
-            and box.y + box.height <= SCREEN[1]), (box.x, box.y, box.width, box.height)
 
 
 def ssh_output_is_plain_text(app, panel, scratch):
@@ -125,11 +101,17 @@ exec sleep 300
     if expect(found, "no 'SSH Error' alert for the banner"):
         alert, _, text = found
         expect(text == BANNER, f"the banner shown as {text!r}")
-        # A followed link would run xdg-open, which here leaves a mark.
-        click_all_over(alert, "SSH Error")
+        # Clicks every few pixels across the text, where a link would be; a followed link
+        # would run xdg-open, which here leaves a mark.
+        for label in descendants(alert, pyatspi.ROLE_LABEL):
+            x0, y0, width, height = extents(label)
+            if "SSH Error" not in label.name:
+                subprocess.run(["xdotool"] + [word for y in range(y0 + 3, y0 + height, 7)
+                                              for x in range(x0 + 3, x0 + width, 8)
+                                              for word in ("mousemove", str(x), str(y), "click",
+                                                           "--delay", "0", "1")], check=True)
         expect(not wait_for(lambda: os.path.exists(opened), 1), "the banner's link was followed")
-        fits, extents = on_screen(alert)
-        expect(fits, f"the banner's alert at {extents} leaves the screen")
+        expect(fits(alert), f"the banner's alert at {extents(alert)} leaves the screen")
         dismiss(alert, "SSH Error")
 
     panel.click(service, "Connect")
@@ -137,7 +119,6 @@ exec sleep 300
     if expect(found, "no 'SSH Error' alert for 10 MB"):
         alert, _, shown = found
         press(alert, "Show Details")
-        import pyatspi
         details = wait_for(lambda: [node.queryText().getText(0, -1)
                                     for node in descendants(alert, pyatspi.ROLE_TEXT)
                                     if node.getState().contains(pyatspi.STATE_SHOWING)])
@@ -147,11 +128,10 @@ exec sleep 300
                f"shown text {shown[:100]!r}")
         expect(details.startswith(shown[:-1]) and len(shown) < len(details) <= 65538,
                f"{len(details)} characters in the details")
-        wait_for(lambda: on_screen(alert)[0], 3)
-        fits, extents = on_screen(alert)
-        expect(fits, f"the 10 MB alert at {extents} leaves the screen")
+        expect(wait_for(lambda: fits(alert), 3), f"the 10 MB alert at {extents(alert)} leaves "
+               "the screen")
         dismiss(alert, "SSH Error")
-    quit_from_menu(panel, service, process, "Quit Zentrel VPN")
+    quit_from_menu(panel, service, process)
 
 
 def tray_answers_while_the_helper_waits(app, panel, scratch):
@@ -177,14 +157,13 @@ def tray_answers_while_the_helper_waits(app, panel, scratch):
         waited = time.monotonic() - clicked
         expect(slowest < 1, f"the tray took {slowest:.2f} s to answer while the helper waited")
         if expect(found, "no warning about the proxy commands that waited for the lock"):
-            text = found[2]
             expect(waited >= 1.5, f"reported after {waited:.2f} s, before the deadline")
-            expect("networksetup -setsocksfirewallproxy" in text
-                   and "did not finish in time" in text, f"warning {text!r}")
+            expect("networksetup -setsocksfirewallproxy" in found[2]
+                   and "did not finish in time" in found[2], f"warning {found[2]!r}")
     finally:
         os.killpg(holder.pid, signal.SIGKILL)  # flock and the sleep holding the lock
         holder.wait()
-    quit_from_menu(panel, service, process, "Quit Zentrel VPN")
+    quit_from_menu(panel, service, process)
 
 
 def flooded_instance_socket_still_answers(app, panel, scratch):
@@ -215,7 +194,7 @@ def flooded_instance_socket_still_answers(app, panel, scratch):
            "the second start did not bring up the preferences window")
     for client in clients:
         client.close()
-    quit_from_menu(panel, service, process, "Quit Zentrel VPN")
+    quit_from_menu(panel, service, process)
 
 
 def a_stray_networksetup_never_runs(app, panel, scratch):
@@ -235,17 +214,17 @@ def a_stray_networksetup_never_runs(app, panel, scratch):
     expect(wait_for(lambda: message_box("The proxy setting could not be changed")),
            "no warning that the proxy commands failed")
     expect(not os.path.exists(marker), "a networksetup in the current folder ran")
-    quit_from_menu(panel, service, process, "Quit Zentrel VPN")
+    quit_from_menu(panel, service, process)
 
 
 def main(app):
     panel = Panel()
-    with tempfile.TemporaryDirectory(prefix="zentrel-hostile-") as scratch:
-        with xvfb(f"{SCREEN[0]}x{SCREEN[1]}"):
-            ssh_output_is_plain_text(app, panel, scratch)
-            tray_answers_while_the_helper_waits(app, panel, scratch)
-            flooded_instance_socket_still_answers(app, panel, scratch)
-            a_stray_networksetup_never_runs(app, panel, scratch)
+    with tempfile.TemporaryDirectory(prefix="zentrel-hostile-") as scratch, \
+            xvfb(f"{SCREEN[0]}x{SCREEN[1]}"):
+        ssh_output_is_plain_text(app, panel, scratch)
+        tray_answers_while_the_helper_waits(app, panel, scratch)
+        flooded_instance_socket_still_answers(app, panel, scratch)
+        a_stray_networksetup_never_runs(app, panel, scratch)
     return outcome()
 
 

@@ -66,22 +66,10 @@ sandbox_serve_marker() {
     "$@" python3 -m http.server 8080 --bind 127.0.0.1 --directory "$work/www" >"$work/http.log" 2>&1 &
 }
 
-# One fake Wi-Fi interface (wlan0) in a fake sysfs and empty route tables for our networksetup.
+# A fake sysfs and route tables with one Wi-Fi interface, for our networksetup.
 sandbox_fake_wifi() {
-    local sysfs=$work/sys
-    local device=$sysfs/devices/pci0000:00/0000:00:01.0
-    mkdir -p "$device/net/wlan0/wireless" "$sysfs/devices/ieee80211/phy0" \
-        "$sysfs/bus/drivers/iwlwifi" "$sysfs/class/net"
-    ln -s ../.. "$device/net/wlan0/device"
-    ln -s "$sysfs/bus/drivers/iwlwifi" "$device/driver"
-    ln -s "$sysfs/devices/ieee80211/phy0" "$device/net/wlan0/phy80211"
-    echo 1 >"$device/net/wlan0/type"
-    printf 'INTERFACE=wlan0\nDEVTYPE=wlan\n' >"$device/net/wlan0/uevent"
-    ln -s ../../devices/pci0000:00/0000:00:01.0/net/wlan0 "$sysfs/class/net/wlan0"
-    export ZENTREL_SYSFS_ROOT=$sysfs ZENTREL_PROC_NET_ROOT=$work/proc-net
-    mkdir -p "$ZENTREL_PROC_NET_ROOT"
-    : >"$ZENTREL_PROC_NET_ROOT/route"
-    : >"$ZENTREL_PROC_NET_ROOT/ipv6_route"
+    "$(dirname "${BASH_SOURCE[0]}")/../support/testlib.sh" "$work/net"
+    export ZENTREL_SYSFS_ROOT=$work/net/sys ZENTREL_PROC_NET_ROOT=$work/net/proc
 }
 
 # sandbox_wait_port HOST PORT [PREFIX...]: waits until HOST:PORT accepts a connection.
