@@ -48,35 +48,23 @@ private slots:
     }
 
     void iconStandsOutOnItsPanelInBothStates() {
-        const QColor dark(0x1e, 0x1e, 0x1e), light(0xf0, 0xf0, 0xf0);
-        struct Panel {
-            const char *desktop;
-            QColor windowText; // the application palette's
-            QColor colour;     // the panel the icon sits on
-        };
         // GNOME's top bar is dark whatever the palette; elsewhere panels follow the palette.
-        const Panel panels[] = {{"ubuntu:GNOME", Qt::black, dark},
-                                {"KDE", QColor(0x23, 0x26, 0x29), light},
-                                {"XFCE", QColor(0xfc, 0xfc, 0xfc), dark}};
-        for (const Panel &panel : panels) {
-            const QColor colour =
-                statusGlyphColour(QString::fromLatin1(panel.desktop), panel.windowText);
+        const QColor dark(0x1e, 0x1e, 0x1e), light(0xf0, 0xf0, 0xf0);
+        for (const auto &[desktop, windowText, panel] :
+             {std::tuple<const char *, QColor, QColor>{"ubuntu:GNOME", Qt::black, dark},
+              {"KDE", QColor(0x23, 0x26, 0x29), light},
+              {"XFCE", QColor(0xfc, 0xfc, 0xfc), dark}}) {
+            const QColor colour = statusGlyphColour(QString::fromLatin1(desktop), windowText);
             for (const StatusGlyph glyph : {StatusGlyph::Connected, StatusGlyph::Disconnected}) {
-                for (const int side : {16, 22}) {
-                    const QImage image = onPanel(statusIcon(glyph, colour), side, panel.colour);
-                    // A visible line of glyph, not a few stray pixels: at least a pixel per
-                    // row on average, each at the contrast asked of graphics (3:1).
-                    const int strong = pixelsWithContrast(image, panel.colour, 3.0);
-                    QVERIFY2(strong >= side, qPrintable(QStringLiteral("%1 %2 px: %3 strong pixels")
-                                                            .arg(panel.desktop)
-                                                            .arg(side)
-                                                            .arg(strong)));
-                }
+                // A visible line of glyph, not a few stray pixels: at least a pixel per row on
+                // average, each at the contrast asked of graphics (3:1).
+                for (const int side : {16, 22})
+                    QVERIFY2(strongPixels(statusIcon(glyph, colour), side, panel) >= side, desktop);
             }
         }
     }
 
-    void theTwoStatesDifferInShapeAndAreMadeOnce() {
+    void theTwoStatesDifferInShapeAndFollowThePalette() {
         for (const int side : {16, 22}) {
             const QImage on = statusIcon(StatusGlyph::Connected, Qt::black).pixmap(side).toImage();
             const QImage off =
@@ -96,17 +84,9 @@ private slots:
                 qPrintable(QStringLiteral("%1 px: %2 of %3").arg(side).arg(differing).arg(glyph)));
         }
 
-        StatusItem item;
-        QCOMPARE(item.opacity(), 0.5);
-        const qint64 disconnected = item.icon().cacheKey();
-        item.setOpacity(statusOpacity(true));
-        const qint64 connected = item.icon().cacheKey();
-        QVERIFY(connected != disconnected);
-        item.setOpacity(statusOpacity(false));
-        QCOMPARE(item.icon().cacheKey(), disconnected); // swapped, not drawn anew
-
         // The desktop turns dark: the palette's text turns light, and so does the glyph.
         qunsetenv("XDG_CURRENT_DESKTOP");
+        StatusItem item;
         const QPalette light = QApplication::palette();
         QPalette dark = light;
         dark.setColor(QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
@@ -135,31 +115,27 @@ private slots:
     }
 
 private:
-    static double luminance(QColor colour) {
-        const auto channel = [](double c) {
-            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    // How many pixels of the icon, drawn on the panel's colour, stand out from it at 3:1.
+    static int strongPixels(const QIcon &icon, int side, const QColor &panel) {
+        const auto luminance = [](QRgb rgb) {
+            const auto channel = [](int value) {
+                const double c = value / 255.0;
+                return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb)) +
+                   0.0722 * channel(qBlue(rgb));
         };
-        return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
-               0.0722 * channel(colour.blueF());
-    }
-
-    static QImage onPanel(const QIcon &icon, int side, const QColor &panel) {
         QImage image(side, side, QImage::Format_RGB32);
         image.fill(panel);
         QPainter painter(&image);
         icon.paint(&painter, image.rect());
-        return image;
-    }
-
-    static int pixelsWithContrast(const QImage &image, const QColor &panel, double ratio) {
-        const double background = luminance(panel);
+        painter.end();
+        const double background = luminance(panel.rgb());
         int count = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const double pixel = luminance(QColor(image.pixel(x, y)));
-                const double contrast =
-                    (qMax(pixel, background) + 0.05) / (qMin(pixel, background) + 0.05);
-                count += contrast >= ratio;
+        for (int y = 0; y < side; ++y) {
+            for (int x = 0; x < side; ++x) {
+                const double pixel = luminance(image.pixel(x, y));
+                count += (qMax(pixel, background) + 0.05) / (qMin(pixel, background) + 0.05) >= 3;
             }
         }
         return count;
