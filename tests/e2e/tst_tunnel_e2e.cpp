@@ -71,6 +71,9 @@ private slots:
         m_before = desktopProxy();
         QVERIFY(m_before.startsWith(QLatin1String("'auto'")));
         SettingsStore().setText(SettingsKeys::server, QStringLiteral("127.0.0.1"));
+        // A desktop's own askpass settings, which ours must override.
+        qputenv("SSH_ASKPASS", "/bin/false");
+        qputenv("SSH_ASKPASS_REQUIRE", "never");
     }
 
     void refusedKeyAndStoppedServerEndInTheAlert() {
