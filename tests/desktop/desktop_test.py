@@ -1,18 +1,211 @@
-"""The application as the desktop sees it, on Xvfb and a private session bus: its
-StatusNotifierItem read and driven over D-Bus as a panel does, its preferences form read
-through AT-SPI as a screen reader reads it, and the German translation.
+"""The application as the desktop sees it, on Xvfb and a private session bus (run it under
+dbus-run-session; AT-SPI finds its bus through it). A minimal panel (a StatusNotifierWatcher
+and host) reads and drives its StatusNotifierItem, a screen reader's AT-SPI reads its windows:
+the tray in each state, the form, German; then a hostile server, a held lock, a flooded
+instance socket and a PATH that names the current folder.
 
 Usage: dbus-run-session -- python3 desktop_test.py ZENTREL_VPN_BINARY
 """
 
+import contextlib
 import os
+import resource
+import shutil
+import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 import pyatspi
-from desktop_harness import (DASH, Panel, accessible_windows, app_environment, expect,
-                             install_tool, outcome, quit_from_menu, start, wait_for, xvfb)
+from gi.repository import Gio, GLib
+
+DASH = "\u2014"
+SCREEN = (1024, 768)
+BANNER = ("<h2>Session expired</h2> Sign in again at "
+          "<a href='http://evil.example/phish'>https://intranet.example/login</a>")
+LONG_LINE = "W" * 69  # wide glyphs, a line just too long for the box: the most lines per text
+QUIET_SSH = "exec sleep 300\n"
+HERE = os.path.dirname(os.path.abspath(__file__))
+WATCHER = "org.kde.StatusNotifierWatcher"
+WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+</interface></node>"""
+
+failures = []
+started = []  # every application process, ended with the display at the latest
+
+
+def expect(condition, message):
+    if not condition:
+        failures.append(message)
+        print(f"FAIL: {message}", file=sys.stderr)
+    return condition
+
+
+def wait_for(predicate, seconds=15):
+    """Runs the GLib loop (our watcher answers from it) until predicate() holds."""
+    context = GLib.MainContext.default()
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        while context.iteration(False):
+            pass
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.02)
+    return predicate()
+
+
+class Panel:
+    """The least a panel is: a StatusNotifierWatcher with a host, and a reader of items."""
+
+    def __init__(self):
+        self.bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+        self.items = []
+        interface = Gio.DBusNodeInfo.new_for_xml(WATCHER_XML).interfaces[0]
+        self.bus.register_object("/StatusNotifierWatcher", interface, self._method,
+                                 self._property, None)
+        owner = self.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                          "RequestName", GLib.Variant("(su)", (WATCHER, 4)))
+        assert owner == (1,), f"could not own {WATCHER}: {owner}"
+
+    def _method(self, connection, sender, path, interface, method, parameters, invocation):
+        if method == "RegisterStatusNotifierItem":
+            self.items.append(parameters.unpack()[0])
+        invocation.return_value(None)
+
+    def _property(self, connection, sender, path, interface, name):
+        return {"RegisteredStatusNotifierItems": GLib.Variant("as", self.items),
+                "IsStatusNotifierHostRegistered": GLib.Variant("b", True),
+                "ProtocolVersion": GLib.Variant("i", 0)}[name]
+
+    def call(self, destination, path, interface, method, arguments=None):
+        """Asynchronous underneath, so that our own watcher keeps answering meanwhile."""
+        result = {}
+
+        def finish(bus, reply):
+            try:
+                result["reply"] = bus.call_finish(reply)
+            except GLib.Error as error:
+                result["reply"] = error
+        self.bus.call(destination, path, interface, method, arguments, None,
+                      Gio.DBusCallFlags.NONE, 10000, None, finish)
+        if not wait_for(lambda: result):
+            raise TimeoutError(f"{method} on {destination} did not answer")
+        if isinstance(result["reply"], Exception):
+            raise result["reply"]
+        return result["reply"].unpack()
+
+    def item_property(self, service, name):
+        return self.call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                         GLib.Variant("(ss)", ("org.kde.StatusNotifierItem", name)))[0]
+
+    def tooltip(self, service):
+        return self.item_property(service, "ToolTip")[2]
+
+    def menu(self, service):
+        """The menu's entries as {label: id}, as the panel would show them."""
+        path = self.item_property(service, "Menu")
+        layout = self.call(service, path, "com.canonical.dbusmenu", "GetLayout",
+                           GLib.Variant("(iias)", (0, -1, [])))[1]
+        return {child[1].get("label", ""): child[0] for child in layout[2]}, path
+
+    def click(self, service, label):
+        entries, path = self.menu(service)
+        if expect(label in entries, f"no menu entry {label!r} in {sorted(entries)}"):
+            self.call(service, path, "com.canonical.dbusmenu", "Event",
+                      GLib.Variant("(isvu)", (entries[label], "clicked", GLib.Variant("i", 0), 0)))
+
+
+def app_environment(scratch, name, settings, language, install_icons=False):
+    """A home of its own with the settings given, the scratch bin first on PATH, and one
+    Wi-Fi interface for the helper to find."""
+    home = os.path.join(scratch, name)
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", GSETTINGS_BACKEND="keyfile",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", HOME=home,
+               XDG_CONFIG_HOME=f"{home}/config", XDG_STATE_HOME=f"{home}/state",
+               XDG_DATA_HOME=f"{home}/data", XDG_RUNTIME_DIR=f"{home}/run",
+               PATH=f"{scratch}/bin:{os.environ['PATH']}", ZENTREL_SYSFS_ROOT=f"{home}/net/sys",
+               ZENTREL_PROC_NET_ROOT=f"{home}/net/proc", **language)
+    for variable in ("XDG_CURRENT_DESKTOP", "LC_ALL", "LC_MESSAGES", "LANGUAGE"):
+        if variable not in language:
+            env.pop(variable, None)
+    os.makedirs(f"{home}/config/zentrel")
+    os.makedirs(f"{home}/run", mode=0o700)
+    subprocess.run([f"{HERE}/../support/testlib.sh", f"{home}/net"], check=True)
+    if install_icons:  # as the package installs them, for hosts that load icons by name
+        icons = f"{home}/data/icons/hicolor/scalable/status"
+        os.makedirs(icons)
+        for state in ("", "-disconnected"):
+            shutil.copy(f"{HERE}/../../resources/vpn{state}.svg",
+                        f"{icons}/zentrel-vpn{state}-symbolic.svg")
+    if settings:
+        with open(f"{home}/config/zentrel/zentrel-vpn.conf", "w") as file:
+            file.write("[General]\n" + "".join(f"{k}={v}\n" for k, v in settings.items()))
+    return env
+
+
+def start(app, env, panel, **options):
+    """Starts the application (Popen options as given) and waits for its tray icon."""
+    known = len(panel.items)
+    process = subprocess.Popen([app], env=env, **options)
+    started.append(process)
+    if not wait_for(lambda: len(panel.items) > known or process.poll() is not None):
+        process.kill()
+        raise RuntimeError("the application never registered its tray icon")
+    return process, panel.items[known]
+
+
+def quit_from_menu(panel, service, process, label="Quit Zentrel VPN"):
+    panel.click(service, label)
+    try:
+        expect(process.wait(10) == 0, f"exit status {process.returncode} after {label!r}")
+    except subprocess.TimeoutExpired:
+        process.kill()
+        expect(False, f"still running after {label!r}")
+
+
+@contextlib.contextmanager
+def xvfb():
+    """An X server of its own, made the display of everything started from here on."""
+    display = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0",
+                                f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp"],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        os.environ["DISPLAY"] = ":" + display.stdout.readline().decode().strip()
+        yield
+    finally:
+        for process in started + [display]:
+            process.kill()
+            process.wait()
+
+
+def install_tool(folder, name, script):
+    os.makedirs(folder, exist_ok=True)
+    with open(f"{folder}/{name}", "w") as file:
+        file.write("#!/bin/bash\n" + script)
+    os.chmod(f"{folder}/{name}", 0o755)
+
+
+def accessible_windows(title):
+    """The application's top-level windows titled `title`, as a screen reader finds them."""
+    found = []
+    for application in pyatspi.Registry.getDesktop(0):
+        try:
+            if application is not None and application.name == "Zentrel VPN":
+                found += [window for window in application
+                          if window is not None and window.name == title]
+        except GLib.Error:
+            pass  # one that is just ending
+    return found
 
 
 def form_as_a_screen_reader_reads_it(app, env):
@@ -53,52 +246,249 @@ def expect_item(panel, service, tooltip, icon_name):
     expect(name == icon_name, f"icon name {name!r}, wanted {icon_name!r}")
 
 
+def the_tray_and_the_form_as_the_desktop_sees_them(app, panel, scratch):
+    # ssh that stays up and says nothing, as a tunnel does.
+    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\nexec sleep 300\n")
+    english = app_environment(scratch, "english", {
+        "username": "demo", "server": "vpn.example.org", "port": 2222,
+        "networkService": "Wi-Fi"}, {"LANG": "C.UTF-8"}, install_icons=True)
+    english["SSH_PID_FILE"] = f"{scratch}/ssh.pid"
+    process, service = start(app, english, panel)
+    off = (f"Zentrel VPN {DASH} Not connected", "zentrel-vpn-disconnected-symbolic")
+    expect_item(panel, service, *off)
+    form_as_a_screen_reader_reads_it(app, english)
+    panel.click(service, "Connect")
+    expect_item(panel, service, f"Zentrel VPN {DASH} Connected to demo@vpn.example.org "
+                "(port 2222)", "zentrel-vpn-symbolic")
+    panel.click(service, "Disconnect")
+    expect_item(panel, service, *off)
+    with open(f"{scratch}/ssh.pid") as file:
+        ssh = int(file.read())
+    expect(wait_for(lambda: not os.path.exists(f"/proc/{ssh}")), "ssh left running")
+    quit_from_menu(panel, service, process)
+
+    # German, as a user whose locale may not even be generated gets it. Without the icon
+    # theme installed: no name a host could fail to find, only our pixels.
+    german = app_environment(scratch, "german", None,
+                             {"LANG": "de_DE.UTF-8", "LANGUAGE": "de_DE:de"})
+    process, service = start(app, german, panel)
+    entries = set(panel.menu(service)[0])
+    wanted = {"Nicht eingerichtet", "Einstellungen für Zentrel VPN\u2026", "",
+              "Zentrel VPN beenden"}
+    expect(entries == wanted, f"German menu {sorted(entries)}, wanted {sorted(wanted)}")
+    expect_item(panel, service, f"Zentrel VPN {DASH} Nicht eingerichtet", "")
+    sizes = {(width, height) for width, height, _ in panel.item_property(service,
+                                                                          "IconPixmap")}
+    expect({(16, 16), (22, 22)} <= sizes, f"icon pixmaps {sorted(sizes)}")
+    quit_from_menu(panel, service, process, "Zentrel VPN beenden")
+
+    # English before German in the user's list: English, though German is there.
+    process, service = start(app, app_environment(
+        scratch, "english-first", None, {"LANG": "de_DE.UTF-8", "LANGUAGE": "en_GB:de"}),
+        panel)
+    entries = set(panel.menu(service)[0])
+    expect("Quit Zentrel VPN" in entries, f"menu for en_GB:de {sorted(entries)}")
+    quit_from_menu(panel, service, process)
+
+
+def configured(scratch, name, **variables):
+    return dict(app_environment(scratch, name, {"username": "demo", "server": "vpn.example.org",
+                                                "networkService": "Wi-Fi"}, {"LANG": "C.UTF-8"}),
+                **variables)
+
+
+def descendants(node, role):
+    """The node's descendants in `role`; none while it vanishes (a closing box)."""
+    try:
+        return pyatspi.findAllDescendants(node, lambda child: child.getRole() == role)
+    except (GLib.Error, TypeError, AttributeError):
+        return []
+
+
+def message_box(fragment):
+    """The message box with a label that contains `fragment`: the box, that label's text and
+    the other labels' (the informative text)."""
+    for window in accessible_windows("Zentrel VPN"):
+        try:
+            # Long runs carry invisible places to wrap; the reader sees the text without them.
+            labels = [label.name.replace("\u200b", "")
+                      for label in descendants(window, pyatspi.ROLE_LABEL)]
+        except GLib.Error:
+            continue  # closing
+        matched = [label for label in labels if fragment in label]
+        if matched:
+            return window, matched[0], "".join(label for label in labels if label != matched[0])
+    return None
+
+
+def press(window, button):
+    for node in descendants(window, pyatspi.ROLE_PUSH_BUTTON):
+        if node.name.startswith(button):
+            return node.queryAction().doAction(0)
+    expect(False, f"no button {button!r}")
+
+
+def extents(node):
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x, box.y, box.width, box.height
+
+
+def fits(window):
+    x, y, width, height = extents(window)
+    return 0 <= x and 0 <= y and x + width <= SCREEN[0] and y + height <= SCREEN[1]
+
+
+def dismiss(window, fragment):
+    """Presses OK and waits until the box is gone, so that a later look finds no ghost."""
+    press(window, "OK")
+    expect(wait_for(lambda: not message_box(fragment)), f"the box with {fragment!r} stays")
+
+
+def ssh_output_is_plain_text(app, panel, scratch):
+    # The first connect meets a banner of markup in colour, the next 10 MB of long lines.
+    install_tool(f"{scratch}/bin", "ssh", f"""if [ -e "$TOLD" ]; then
+    yes {LONG_LINE} | head -c 10000000
+else
+    touch "$TOLD"; printf '\\e[1;31m%s\\e[0m\\n' "$BANNER"
+fi
+exec sleep 300
+""")
+    opened = f"{scratch}/opened"
+    install_tool(f"{scratch}/bin", "xdg-open", f"touch {opened}\n")
+    env = configured(scratch, "alerts", TOLD=f"{scratch}/told", BANNER=BANNER)
+    process, service = start(app, env, panel)
+
+    panel.click(service, "Connect")
+    found = wait_for(lambda: message_box("SSH Error"))
+    if expect(found, "no 'SSH Error' alert for the banner"):
+        alert, _, text = found
+        expect(text == BANNER, f"the banner shown as {text!r}")
+        # Clicks every few pixels across the text, where a link would be; a followed link
+        # would run xdg-open, which here leaves a mark.
+        for label in descendants(alert, pyatspi.ROLE_LABEL):
+            x0, y0, width, height = extents(label)
+            if "SSH Error" not in label.name:
+                subprocess.run(["xdotool"] + [word for y in range(y0 + 3, y0 + height, 7)
+                                              for x in range(x0 + 3, x0 + width, 8)
+                                              for word in ("mousemove", str(x), str(y), "click",
+                                                           "--delay", "0", "1")], check=True)
+        expect(not wait_for(lambda: os.path.exists(opened), 1), "the banner's link was followed")
+        expect(fits(alert), f"the banner's alert at {extents(alert)} leaves the screen")
+        dismiss(alert, "SSH Error")
+
+    panel.click(service, "Connect")
+    found = wait_for(lambda: message_box("SSH Error"))
+    if expect(found, "no 'SSH Error' alert for 10 MB"):
+        alert, _, shown = found
+        press(alert, "Show Details")
+        details = wait_for(lambda: [node.queryText().getText(0, -1)
+                                    for node in descendants(alert, pyatspi.ROLE_TEXT)
+                                    if node.getState().contains(pyatspi.STATE_SHOWING)])
+        details = details[0] if details else ""
+        expect(shown.endswith("\u2026") and len(shown) <= 2001, f"{len(shown)} characters shown")
+        expect(set(shown[:-1]) <= set(LONG_LINE + "\n") and shown.startswith(LONG_LINE + "\n"),
+               f"shown text {shown[:100]!r}")
+        expect(details.startswith(shown[:-1]) and len(shown) < len(details) <= 65538,
+               f"{len(details)} characters in the details")
+        expect(wait_for(lambda: fits(alert), 3), f"the 10 MB alert at {extents(alert)} leaves "
+               "the screen")
+        dismiss(alert, "SSH Error")
+    quit_from_menu(panel, service, process)
+
+
+def tray_answers_while_the_helper_waits(app, panel, scratch):
+    install_tool(f"{scratch}/bin", "ssh", QUIET_SSH)
+    env = configured(scratch, "locked", ZENTREL_COMMAND_DEADLINE_MS="1500")
+    state = f"{env['XDG_STATE_HOME']}/zentrel-vpn"
+    os.makedirs(state, mode=0o700)
+    holder = subprocess.Popen(["flock", f"{state}/lock", "sh", "-c",
+                               f"touch {scratch}/locked-now; exec sleep 60"],
+                              start_new_session=True)
+    try:
+        wait_for(lambda: os.path.exists(f"{scratch}/locked-now"))
+        process, service = start(app, env, panel)
+        panel.click(service, "Connect")
+        clicked = time.monotonic()
+        slowest, found = 0, None
+        while not found and time.monotonic() - clicked < 20:
+            asked = time.monotonic()
+            panel.menu(service)
+            panel.tooltip(service)
+            slowest = max(slowest, time.monotonic() - asked)
+            found = message_box("The proxy setting could not be changed")
+        waited = time.monotonic() - clicked
+        expect(slowest < 1, f"the tray took {slowest:.2f} s to answer while the helper waited")
+        if expect(found, "no warning about the proxy commands that waited for the lock"):
+            expect(waited >= 1.5, f"reported after {waited:.2f} s, before the deadline")
+            expect("networksetup -setsocksfirewallproxy" in found[2]
+                   and "did not finish in time" in found[2], f"warning {found[2]!r}")
+    finally:
+        os.killpg(holder.pid, signal.SIGKILL)  # flock and the sleep holding the lock
+        holder.wait()
+    quit_from_menu(panel, service, process)
+
+
+def flooded_instance_socket_still_answers(app, panel, scratch):
+    env = configured(scratch, "flooded")
+    hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+    # The application with a desktop's usual limit; the flood from here, beyond it.
+    process, service = start(app, env, panel, preexec_fn=lambda: resource.setrlimit(
+        resource.RLIMIT_NOFILE, (1024, hard)))
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(4096, hard), hard))
+    path = f"{env['XDG_RUNTIME_DIR']}/zentrel-vpn.socket"
+    wait_for(lambda: os.path.exists(path))
+    clients = []
+    for _ in range(1100):
+        client = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        # Blocking, so that each waits its turn to be taken; a second at most.
+        client.setsockopt(socket.SOL_SOCKET, socket.SO_SNDTIMEO, struct.pack("ll", 1, 0))
+        clients.append(client)
+        try:
+            client.connect(path)
+        except OSError:
+            pass
+    try:  # one that cannot reach us says so in a box, which would wait for a click
+        status = subprocess.run([app], env=env, timeout=15).returncode
+    except subprocess.TimeoutExpired:
+        status = "none: it did not end"
+    expect(status == 0, f"a second start beside 1,100 idle clients: exit status {status}")
+    expect(wait_for(lambda: accessible_windows("Zentrel VPN Preferences")),
+           "the second start did not bring up the preferences window")
+    for client in clients:
+        client.close()
+    quit_from_menu(panel, service, process)
+
+
+def a_stray_networksetup_never_runs(app, panel, scratch):
+    install_tool(f"{scratch}/bin", "ssh", QUIET_SSH)
+    # A copy of the application without its helper, started where a stray networksetup is.
+    os.makedirs(f"{scratch}/copy/bin")
+    shutil.copy(app, f"{scratch}/copy/bin")
+    marker = f"{scratch}/stray-ran"
+    install_tool(f"{scratch}/here", "networksetup", f"touch {marker}\n")
+    env = configured(scratch, "stray", PATH=f"{scratch}/bin::.:/usr/bin:/bin")
+    process, service = start(f"{scratch}/copy/bin/zentrel-vpn", env, panel,
+                             cwd=f"{scratch}/here")
+    panel.click(service, "Connect")
+    notice = wait_for(lambda: message_box("networksetup is missing"))
+    expect(notice and f"{scratch}/copy/libexec/zentrel-vpn" in notice[1],
+           f"notice that the helper is missing: {notice and notice[1]!r}")
+    expect(wait_for(lambda: message_box("The proxy setting could not be changed")),
+           "no warning that the proxy commands failed")
+    expect(not os.path.exists(marker), "a networksetup in the current folder ran")
+    quit_from_menu(panel, service, process)
+
+
 def main(app):
     panel = Panel()
     with tempfile.TemporaryDirectory(prefix="zentrel-desktop-") as scratch, xvfb():
-        # ssh that stays up and says nothing, as a tunnel does.
-        install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\nexec sleep 300\n")
-        english = app_environment(scratch, "english", {
-            "username": "demo", "server": "vpn.example.org", "port": 2222,
-            "networkService": "Wi-Fi"}, {"LANG": "C.UTF-8"}, install_icons=True)
-        english["SSH_PID_FILE"] = f"{scratch}/ssh.pid"
-        process, service = start(app, english, panel)
-        off = (f"Zentrel VPN {DASH} Not connected", "zentrel-vpn-disconnected-symbolic")
-        expect_item(panel, service, *off)
-        form_as_a_screen_reader_reads_it(app, english)
-        panel.click(service, "Connect")
-        expect_item(panel, service, f"Zentrel VPN {DASH} Connected to demo@vpn.example.org "
-                    "(port 2222)", "zentrel-vpn-symbolic")
-        panel.click(service, "Disconnect")
-        expect_item(panel, service, *off)
-        with open(f"{scratch}/ssh.pid") as file:
-            ssh = int(file.read())
-        expect(wait_for(lambda: not os.path.exists(f"/proc/{ssh}")), "ssh left running")
-        quit_from_menu(panel, service, process)
-
-        # German, as a user whose locale may not even be generated gets it. Without the icon
-        # theme installed: no name a host could fail to find, only our pixels.
-        german = app_environment(scratch, "german", None,
-                                 {"LANG": "de_DE.UTF-8", "LANGUAGE": "de_DE:de"})
-        process, service = start(app, german, panel)
-        entries = set(panel.menu(service)[0])
-        wanted = {"Nicht eingerichtet", "Einstellungen für Zentrel VPN\u2026", "",
-                  "Zentrel VPN beenden"}
-        expect(entries == wanted, f"German menu {sorted(entries)}, wanted {sorted(wanted)}")
-        expect_item(panel, service, f"Zentrel VPN {DASH} Nicht eingerichtet", "")
-        sizes = {(width, height) for width, height, _ in panel.item_property(service,
-                                                                              "IconPixmap")}
-        expect({(16, 16), (22, 22)} <= sizes, f"icon pixmaps {sorted(sizes)}")
-        quit_from_menu(panel, service, process, "Zentrel VPN beenden")
-
-        # English before German in the user's list: English, though German is there.
-        process, service = start(app, app_environment(
-            scratch, "english-first", None, {"LANG": "de_DE.UTF-8", "LANGUAGE": "en_GB:de"}),
-            panel)
-        entries = set(panel.menu(service)[0])
-        expect("Quit Zentrel VPN" in entries, f"menu for en_GB:de {sorted(entries)}")
-        quit_from_menu(panel, service, process)
-    return outcome()
+        the_tray_and_the_form_as_the_desktop_sees_them(app, panel, scratch)
+        ssh_output_is_plain_text(app, panel, scratch)
+        tray_answers_while_the_helper_waits(app, panel, scratch)
+        flooded_instance_socket_still_answers(app, panel, scratch)
+        a_stray_networksetup_never_runs(app, panel, scratch)
+    print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
