@@ -11,14 +11,14 @@ import xml.etree.ElementTree as ElementTree
 SKIP = 77
 PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup",
             "libexec/zentrel-vpn/zentrel-vpn-askpass"]
-# The tray icons, by the names hosts that recolour -symbolic icons load them.
-STATUS_ICONS = [f"share/icons/hicolor/scalable/status/zentrel-vpn{state}-symbolic.svg"
-                for state in ("", "-disconnected")]
-# Under the prefix, beside the desktop files: Debian's places for the license, the changelog and
-# the manual pages (gzip-compressed), and icon renderings for hosts that want a bitmap.
-DOCUMENTS = ["share/doc/zentrel-vpn/copyright", "share/doc/zentrel-vpn/changelog.gz",
-             "share/man/man1/zentrel-vpn.1.gz", "share/man/man1/zentrel-vpn-networksetup.1.gz"]
-ICON_SIZES = [48, 64, 128, 256]
+LOGIN_CHECK = "etc/xdg/autostart/org.zentrel.ZentrelVPN.restore-proxy.desktop"
+# Under the prefix, beside the desktop files: the tray icons by the names hosts that recolour
+# -symbolic icons load them, Debian's places for the license, the changelog and the manual
+# pages (gzip-compressed).
+FILES = PROGRAMS + [f"share/icons/hicolor/scalable/status/zentrel-vpn{state}-symbolic.svg"
+                    for state in ("", "-disconnected")] + [
+    "share/doc/zentrel-vpn/copyright", "share/doc/zentrel-vpn/changelog.gz",
+    "share/man/man1/zentrel-vpn.1.gz", "share/man/man1/zentrel-vpn-networksetup.1.gz"]
 
 
 class Checks:
@@ -58,16 +58,27 @@ class Checks:
         return 0
 
 
-def desktop_integration(checks, share, autostart, version):
-    """Validates the desktop entries and AppStream metadata under share/ and the autostart
-    folder; returns the files they and the icon they name should be, relative to share/."""
+def desktop_entry(path):
+    parser = configparser.ConfigParser(interpolation=None)
+    parser.optionxform = str  # keys are case-sensitive
+    parser.read(path, encoding="utf-8")
+    return parser["Desktop Entry"] if parser.has_section("Desktop Entry") else {}
+
+
+def check_tree(checks, root, prefix, version):
+    """The programs, executable, the documents and the desktop files under root/prefix, the
+    autostart entry under root/etc, and nothing else."""
+    top, share = os.path.join(root, prefix), os.path.join(root, prefix, "share")
+    for program in PROGRAMS:
+        checks.expect(os.access(os.path.join(top, program), os.X_OK),
+                      f"{program} missing or not executable")
     desktops = glob.glob("applications/*.desktop", root_dir=share)
     metainfos = glob.glob("metainfo/*.metainfo.xml", root_dir=share)
     if not checks.expect(len(desktops) == 1 and len(metainfos) == 1,
                          f"want one desktop entry and one metainfo file: {desktops} {metainfos}"):
-        return set()
+        return
     desktop, metainfo = os.path.join(share, desktops[0]), os.path.join(share, metainfos[0])
-    login_check = os.path.join(autostart, "org.zentrel.ZentrelVPN.restore-proxy.desktop")
+    login_check = os.path.join(root, LOGIN_CHECK)
     for entry_file in (desktop, login_check):
         result = checks.run(["desktop-file-validate", entry_file])
         checks.expect(not result or not result.stdout.strip(),
@@ -81,41 +92,22 @@ def desktop_integration(checks, share, autostart, version):
                   f"{component.findtext('id')}.desktop", f"metainfo does not name {desktop_id}")
     checks.expect(version in [r.get("version") for r in component.iter("release")],
                   f"metainfo releases lack the project version {version}")
-
     entry, login_entry = desktop_entry(desktop), desktop_entry(login_check)
     checks.expect(entry.get("Exec", "").split()[:1] == ["zentrel-vpn"], f"Exec {entry.get('Exec')}")
     checks.expect(login_entry.get("Exec") == "zentrel-vpn --restore-proxy",
                   f"autostart Exec {login_entry.get('Exec')}")
-    icon = entry.get("Icon")
-    return {desktops[0], metainfos[0], f"icons/hicolor/scalable/apps/{icon}.svg"} | {
-        f"icons/hicolor/{size}x{size}/apps/{icon}.png" for size in ICON_SIZES}
 
-
-def desktop_entry(path):
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.optionxform = str  # keys are case-sensitive
-    parser.read(path, encoding="utf-8")
-    return parser["Desktop Entry"] if parser.has_section("Desktop Entry") else {}
-
-
-def check_tree(checks, root, prefix, version):
-    """The programs, executable, the documents and the desktop files under root/prefix, the
-    autostart entry under root/etc, and nothing else."""
-    top = os.path.join(root, prefix)
-    for program in PROGRAMS:
-        checks.expect(os.access(os.path.join(top, program), os.X_OK),
-                      f"{program} missing or not executable")
-    autostart = "etc/xdg/autostart"
-    shared = desktop_integration(checks, f"{top}/share", os.path.join(root, autostart), version)
-    wanted = {os.path.join(prefix, f) for f in PROGRAMS + DOCUMENTS + STATUS_ICONS} | {
-        os.path.join(prefix, "share", f) for f in shared} | {
-        f"{autostart}/org.zentrel.ZentrelVPN.restore-proxy.desktop"}
     changelog = os.path.join(top, "share/doc/zentrel-vpn/changelog.gz")
     if os.path.exists(changelog):
         with gzip.open(changelog, "rt", encoding="utf-8") as text:
             latest = text.readline()
         checks.expect(latest.startswith(f"zentrel-vpn ({version})"),
                       f"the changelog's latest entry is {latest.strip()!r}, not {version}")
+    # The icon the entry names: scalable, and rendered for hosts that want a bitmap.
+    icon = "share/icons/hicolor/%s/apps/" + f"{entry.get('Icon')}.%s"
+    wanted = {os.path.join(prefix, f) for f in FILES + [
+        "share/" + desktops[0], "share/" + metainfos[0], icon % ("scalable", "svg")] + [
+        icon % (f"{size}x{size}", "png") for size in (48, 64, 128, 256)]} | {LOGIN_CHECK}
     found = {os.path.relpath(os.path.join(directory, name), root)
              for directory, _, names in os.walk(root) for name in names}
     checks.expect(found == wanted, f"installed {sorted(found)}, wanted {sorted(wanted)}")
