@@ -23,12 +23,17 @@ QString desktopProxy() {
     return run(QStringLiteral("gsettings get org.gnome.system.proxy mode"));
 }
 
-void netctl(const QString &arguments) {
-    auto command = runShellCommand(QStringLiteral("netctl ") + arguments);
+void netctl(const char *arguments) {
+    auto command = runShellCommand(QStringLiteral("netctl ") + QLatin1String(arguments));
     command->waitForExit();
-    QVERIFY2(command->exitCode() == 0,
-             qPrintable(arguments + QLatin1Char(' ') + command->output()));
+    QVERIFY2(command->exitCode() == 0, qPrintable(arguments + command->output()));
 }
+
+int sshCount() {
+    return run(QStringLiteral("netctl ssh-count")).toInt();
+}
+
+const QString reconnecting = QStringLiteral("Zentrel VPN \u2014 Reconnecting\u2026");
 } // namespace
 
 // The tunnel kept up through what happens to a laptop: the link going and coming back, a new
@@ -44,9 +49,8 @@ private slots:
         SettingsStore().setText(SettingsKeys::server, qEnvironmentVariable("ZENTREL_E2E_SERVER"));
         qputenv("ZENTREL_PROBE_INTERVAL_MS", "1500");
         // Never more than one ssh of ours, at any moment of any case.
-        QObject::connect(&m_sampler, &QTimer::timeout, this, [this] {
-            m_mostSsh = qMax(m_mostSsh, run(QStringLiteral("netctl ssh-count")).toInt());
-        });
+        QObject::connect(&m_sampler, &QTimer::timeout, this,
+                         [this] { m_mostSsh = qMax(m_mostSsh, sshCount()); });
         m_sampler.start(100);
     }
 
@@ -58,20 +62,19 @@ private slots:
         connectTunnel(delegate);
         pid_t ssh = delegate.sshCommand()->pid();
 
-        netctl(QStringLiteral("link-down"));
-        QTRY_COMPARE(delegate.statusItem->toolTip(),
-                     QStringLiteral("Zentrel VPN \u2014 Reconnecting\u2026"));
+        netctl("link-down");
+        QTRY_COMPARE(delegate.statusItem->toolTip(), reconnecting);
         QTest::qWait(3000);
         QCOMPARE(desktopProxy(), QStringLiteral("'manual'")); // nothing leaves outside the tunnel
-        netctl(QStringLiteral("link-up"));
+        netctl("link-up");
         QTRY_VERIFY_WITH_TIMEOUT(tunnelCarries(), 20000);
         QVERIFY(delegate.sshCommand()->pid() != ssh);
         QTRY_VERIFY(delegate.statusItem->toolTip().contains(QLatin1String("Connected to")));
 
         ssh = delegate.sshCommand()->pid();
-        netctl(QStringLiteral("move-address"));
+        netctl("move-address");
         QTRY_VERIFY_WITH_TIMEOUT(delegate.sshCommand()->pid() != ssh && tunnelCarries(), 20000);
-        netctl(QStringLiteral("move-address"));
+        netctl("move-address");
         QVERIFY(delegate.connected());
         QVERIFY2(catcher.alerts().isEmpty(), qPrintable(catcher.alerts().value(0).informativeText));
         disconnectTunnel(delegate);
@@ -81,14 +84,13 @@ private slots:
         AppDelegate delegate;
         AlertCatcher catcher;
         connectTunnel(delegate);
-        netctl(QStringLiteral("server-silent on"));
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.statusItem->toolTip(),
-                                  QStringLiteral("Zentrel VPN \u2014 Reconnecting\u2026"), 15000);
-        netctl(QStringLiteral("server-silent off"));
+        netctl("server-silent on");
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.statusItem->toolTip(), reconnecting, 15000);
+        netctl("server-silent off");
         QTRY_VERIFY_WITH_TIMEOUT(tunnelCarries(), 40000);
 
         const pid_t ssh = delegate.sshCommand()->pid();
-        netctl(QStringLiteral("resume"));
+        netctl("resume");
         QTRY_VERIFY_WITH_TIMEOUT(delegate.sshCommand()->pid() != ssh && tunnelCarries(), 20000);
         QVERIFY2(catcher.alerts().isEmpty(), qPrintable(catcher.alerts().value(0).informativeText));
         disconnectTunnel(delegate);
@@ -101,22 +103,22 @@ private slots:
             AlertCatcher catcher;
             connectTunnel(delegate);
             qunsetenv("ZENTREL_NETWORK_WAIT_LIMIT_MS");
-            netctl(QStringLiteral("link-down"));
+            netctl("link-down");
             QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
             QCOMPARE(catcher.alerts()[0].text, QStringLiteral("SSH Error"));
             QVERIFY(!delegate.connected());
             QCOMPARE(desktopProxy(), QStringLiteral("'none'"));
-            netctl(QStringLiteral("link-up"));
+            netctl("link-up");
         }
 
         AppDelegate delegate;
         connectTunnel(delegate);
-        netctl(QStringLiteral("link-down"));
-        QTRY_COMPARE(run(QStringLiteral("netctl ssh-count")), QStringLiteral("0"));
+        netctl("link-down");
+        QTRY_COMPARE(sshCount(), 0);
         disconnectTunnel(delegate);
-        netctl(QStringLiteral("link-up"));
+        netctl("link-up");
         QTest::qWait(2000);
-        QCOMPARE(run(QStringLiteral("netctl ssh-count")), QStringLiteral("0"));
+        QCOMPARE(sshCount(), 0);
         QVERIFY(!delegate.connected());
     }
 
