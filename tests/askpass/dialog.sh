@@ -49,15 +49,12 @@ ask "" "$HOST_KEY"
 click "$WINDOW" cancel
 answered "Cancel on a question" 1 .
 
-# A secret: typed into the field that has the focus, Return is OK.
+# A secret: typed and pasted into the field that has the focus (Return for OK is in ssh.sh).
 ask "" "$PASSPHRASE"
 xdotool type --delay 20 "$SECRET"
-xdotool key Return
-answered "secret and Return" 0 "$SECRET"$'\n.'
-ask "" "$PASSPHRASE"
 paste_text "$PASTED"
 click "$WINDOW" accept
-answered "pasted secret and OK" 0 "$PASTED"$'\n.'
+answered "typed and pasted secret, OK" 0 "$SECRET$PASTED"$'\n.'
 # A server's own prompt is shown as the text it is, markup and all, never as a page with links.
 MARKUP="(u@example.org) <b>Code</b> from <a href='https://example.org'>your token</a>: "
 ask "" "$MARKUP"
