@@ -74,10 +74,10 @@ private slots:
     void trafficGoesThroughTheTunnel() {
         AppDelegate delegate;
         launch(delegate);
-        QCOMPARE(*delegate.networkService, QStringLiteral("Wi-Fi"));
         AlertCatcher catcher;
         delegate.connect();
         QTRY_VERIFY_WITH_TIMEOUT(socksPortAccepts(), 15000);
+        QCOMPARE(*delegate.networkService, QStringLiteral("Wi-Fi"));
         QCOMPARE(fetchThroughTunnel(), QStringLiteral("through the tunnel"));
         QCOMPARE(desktopProxy(), manualProxy);
 
