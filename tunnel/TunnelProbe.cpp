@@ -15,17 +15,17 @@ const QByteArray connectToFarLoopback("\x05\x01\x00\x01\x7f\x00\x00\x01\x00\x01"
 
 constexpr int portRetryMs = 200;
 
-void dropNotifier(QSocketNotifier *&notifier) {
-    if (!notifier)
-        return;
-    // It may be the one whose signal is being handled right now.
-    notifier->setEnabled(false);
-    notifier->deleteLater();
-    notifier = nullptr;
-}
 } // namespace
 
-LoopbackConnection::LoopbackConnection(QObject *parent) : QObject(parent) {}
+LoopbackConnection::LoopbackConnection(QObject *parent)
+    : QObject(parent), m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this)),
+      m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this)) {
+    // The same two notifiers serve every connection, handed each new socket in turn.
+    QObject::connect(m_readNotifier, &QSocketNotifier::activated, this,
+                     &LoopbackConnection::onReadable);
+    QObject::connect(m_writeNotifier, &QSocketNotifier::activated, this,
+                     &LoopbackConnection::onWritable);
+}
 
 LoopbackConnection::~LoopbackConnection() {
     close();
@@ -48,14 +48,13 @@ void LoopbackConnection::open(quint16 port) {
         return;
     }
     // Writable once the connection is made or has failed; SO_ERROR tells which.
-    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
-    QObject::connect(m_writeNotifier, &QSocketNotifier::activated, this,
-                     &LoopbackConnection::onWritable);
+    m_writeNotifier->setSocket(m_fd);
+    m_writeNotifier->setEnabled(true);
 }
 
 void LoopbackConnection::close() {
-    dropNotifier(m_readNotifier);
-    dropNotifier(m_writeNotifier);
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -72,16 +71,15 @@ void LoopbackConnection::write(const QByteArray &bytes) {
 }
 
 void LoopbackConnection::onWritable() {
-    dropNotifier(m_writeNotifier);
+    m_writeNotifier->setEnabled(false);
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
         fail();
         return;
     }
-    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    QObject::connect(m_readNotifier, &QSocketNotifier::activated, this,
-                     &LoopbackConnection::onReadable);
+    m_readNotifier->setSocket(m_fd);
+    m_readNotifier->setEnabled(true);
     emit connected();
 }
 
@@ -117,8 +115,8 @@ void LoopbackConnection::onReadable() {
 
 void LoopbackConnection::fail() {
     const quint64 attempt = m_attempt;
-    dropNotifier(m_readNotifier);
-    dropNotifier(m_writeNotifier);
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
     // Told from the event loop, as every other outcome, unless the connection has moved on.
     QMetaObject::invokeMethod(
         this,

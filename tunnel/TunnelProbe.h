@@ -39,8 +39,8 @@ private:
 
     int m_fd = -1;
     quint64 m_attempt = 0; // counts close()s, so late news of an old attempt is recognised
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
+    QSocketNotifier *m_readNotifier;
+    QSocketNotifier *m_writeNotifier;
     QByteArray m_received;
 };
 

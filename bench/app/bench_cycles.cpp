@@ -95,7 +95,8 @@ int main(int argc, char *argv[]) {
                              qPrintable(box->informativeText()));
                 return 1;
             }
-        if (cycle == 1 || cycle == 10 || cycle == 100 || cycle == 300 || cycle == cycles) {
+        if (cycle == 1 || cycle == 10 || cycle == 100 || cycle == 300 || cycle == 500 ||
+            cycle == cycles) {
             std::printf("cycle %d %.1f %.1f\n", cycle, heapKiB(), rssKiB());
             std::fflush(stdout);
         }
