@@ -17,9 +17,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
-AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
+AppDelegate::AppDelegate(QObject *parent)
+    : QObject(parent), m_networkServices(std::make_shared<NetworkServiceCache>()) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -49,13 +51,26 @@ void AppDelegate::setupMenu() {
 
 void AppDelegate::setupPreferencesWindow() {
     // Made once, hidden; closing it only hides it again, so it lives as long as we do.
-    preferencesWindow = std::make_unique<PreferencesWindow>(m_settingsStore);
+    preferencesWindow = std::make_unique<PreferencesWindow>(m_settingsStore, m_networkServices);
     installMainMenu(*preferencesWindow);
 }
 
+void AppDelegate::setupWindowIcon() {
+    // Every window's icon, ours and the messages'. Looked up only once one is to be shown:
+    // reading the icon theme takes a few milliseconds that the tray icon need not wait for.
+    if (m_windowIconSet)
+        return;
+    m_windowIconSet = true;
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zentrel-vpn")));
+}
+
 void AppDelegate::setupConnection() {
-    m_connection = std::make_unique<ConnectionController>([this] { return tunnelSettings(); },
-                                                          TunnelRecordFile());
+    m_connection = std::make_unique<ConnectionController>(
+        [this] {
+            loadSettings();
+            return tunnelSettings();
+        },
+        TunnelRecordFile());
     ConnectionController *connection = m_connection.get();
     // ssh asks in our own dialog: about a new server's key, a passphrase, a password.
     connection->setSshEnvironment(
@@ -88,6 +103,9 @@ void AppDelegate::watchTheSystem() {
     TunnelSupervisor &supervisor = m_connection->supervisor();
     m_networkWatcher = std::make_unique<NetworkWatcher>();
     supervisor.setNetworkUp(m_networkWatcher->isNetworkUp());
+    // Another network may have other services: detect again when next asked.
+    QObject::connect(m_networkWatcher.get(), &NetworkWatcher::changed, this,
+                     [this] { m_networkServices->forget(); });
     QObject::connect(m_networkWatcher.get(), &NetworkWatcher::changed, &supervisor,
                      [&supervisor](NetworkChange change) {
                          switch (change) {
@@ -113,6 +131,7 @@ void AppDelegate::watchTheSystem() {
 }
 
 void AppDelegate::openPreferencesWindow() {
+    setupWindowIcon();
     preferencesWindow->open();
 }
 
@@ -153,11 +172,13 @@ void AppDelegate::loadSettings() {
 
     // Detection runs only while no service is stored; a stored empty name stays empty.
     const std::optional<QString> storedService = store.text(SettingsKeys::networkService);
-    networkService = storedService ? *storedService : detectNetworkService();
+    networkService = storedService ? *storedService : m_networkServices->detectedService();
 }
 
 void AppDelegate::configureMenu() {
-    loadSettings();
+    // The entry depends on the server alone; reading the rest here would cost every keystroke in
+    // the form a detection pipeline while no service is stored.
+    server = m_settingsStore.text(SettingsKeys::server).value_or(DelegateDefaults::server);
     if (const auto item = configuredConnectionItem(connected(), *server))
         menu->setConnectionItem(*item);
     if (!connected())
@@ -199,6 +220,7 @@ ShellProcess *AppDelegate::sshCommand() const {
 }
 
 void AppDelegate::showSshError(const QString &text) {
+    setupWindowIcon();
     QMessageBox *alert = makeMessageBox(QMessageBox::Critical, tr("SSH Error"), text);
     // Modal for the user, without a nested event loop: what they ask meanwhile waits its turn.
     alert->setWindowModality(Qt::ApplicationModal);
@@ -208,6 +230,7 @@ void AppDelegate::showSshError(const QString &text) {
 }
 
 void AppDelegate::showProxyFailures(const QList<CommandOutcome> &failures) {
+    setupWindowIcon();
     QStringList descriptions;
     for (const CommandOutcome &failure : failures)
         descriptions << failure.commandLine + QLatin1Char('\n') + failureDescription(failure);
@@ -220,6 +243,7 @@ void AppDelegate::showProxyFailures(const QList<CommandOutcome> &failures) {
 }
 
 void AppDelegate::showNotice(const QString &text) {
+    setupWindowIcon();
     QMessageBox *notice = makeMessageBox(QMessageBox::Information, text, QString());
     notice->setWindowModality(Qt::NonModal);
     notice->show();

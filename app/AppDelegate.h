@@ -9,6 +9,7 @@
 #include <optional>
 
 class ConnectionController;
+class NetworkServiceCache;
 class NetworkWatcher;
 class SleepWatcher;
 class ShellProcess;
@@ -38,7 +39,8 @@ public:
 
     // Copies the six settings from the store into the fields below, applying the defaults.
     void loadSettings();
-    // Reloads the settings and, while not connected, refreshes the first status-menu entry.
+    // Reloads the server and, while not connected, refreshes the first status-menu entry (the
+    // rest of the settings are loaded when a connect starts).
     void configureMenu();
 
     void openPreferencesWindow();
@@ -73,7 +75,7 @@ public:
     // The ssh process of the current or last tunnel, if any.
     ShellProcess *sshCommand() const;
 
-    // Loaded settings; absent until the first loadSettings().
+    // Loaded settings; absent until the first loadSettings() (the server: configureMenu()).
     std::optional<QString> username;
     std::optional<QString> server;
     std::optional<qint64> port;
@@ -89,6 +91,7 @@ private:
     void setupStatusItem();
     void setupMenu();
     void setupPreferencesWindow();
+    void setupWindowIcon();
     void setupConnection();
     void watchTheSystem();
     void applyConnectedLook();
@@ -98,8 +101,11 @@ private:
     void showNotice(const QString &text);
 
     SettingsStore m_settingsStore;
+    // Found once and shared with the preferences form; forgotten when the network changes.
+    std::shared_ptr<NetworkServiceCache> m_networkServices;
     std::unique_ptr<ConnectionController> m_connection;
     std::unique_ptr<NetworkWatcher> m_networkWatcher;
     std::unique_ptr<SleepWatcher> m_sleepWatcher;
     QString m_missingHelperDirectory;
+    bool m_windowIconSet = false;
 };

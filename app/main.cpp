@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -72,7 +71,6 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Lets the desktop match our windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.zentrel.ZentrelVPN"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zentrel-vpn")));
     const QString missingHelperDirectory = putHelperDirectoryOnPath();
 
     SingleInstance instance;

@@ -4,7 +4,11 @@
 
 #include <QEvent>
 #include <QFontDatabase>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QStyleOptionGroupBox>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -42,6 +46,7 @@ CommandPreview::CommandPreview(QWidget *parent)
     m_text->viewport()->setAutoFillBackground(false);
     m_text->setBackgroundVisible(false);
     m_text->document()->setDocumentMargin(padding);
+    m_text->document()->setUndoRedoEnabled(false); // nobody undoes in it; keep no history
     // Reachable by clicking (to select and copy), but not a stop in the form's tab chain.
     m_text->setFocusPolicy(Qt::ClickFocus);
     m_text->setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -54,9 +59,44 @@ CommandPreview::CommandPreview(QWidget *parent)
 }
 
 void CommandPreview::setCommands(const QString &commands) {
-    if (commands == m_text->toPlainText())
+    const QString shown = m_text->toPlainText();
+    if (commands == shown)
         return; // keeps the reader's selection and scroll position
-    m_text->setPlainText(commands);
+    if (shown.isEmpty()) {
+        m_text->setPlainText(commands);
+        return;
+    }
+    // A keystroke changes a few characters: replacing only those lays out and repaints one
+    // line instead of the whole text.
+    const qsizetype shorter = qMin(shown.size(), commands.size());
+    qsizetype prefix = 0;
+    while (prefix < shorter && shown[prefix] == commands[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < shorter - prefix &&
+           shown[shown.size() - 1 - suffix] == commands[commands.size() - 1 - suffix])
+        ++suffix;
+    QTextCursor cursor(m_text->document());
+    cursor.setPosition(int(prefix));
+    cursor.setPosition(int(shown.size() - suffix), QTextCursor::KeepAnchor);
+    cursor.insertText(commands.mid(prefix, commands.size() - suffix - prefix));
+}
+
+void CommandPreview::paintEvent(QPaintEvent *event) {
+    // The text shows through to the box, so every change of it repaints the box under it, title
+    // and all: draw the box once per look and copy from that.
+    const qreal ratio = devicePixelRatioF();
+    if (m_box.isNull() || m_box.size() != size() * ratio) {
+        m_box = QPixmap(size() * ratio);
+        m_box.setDevicePixelRatio(ratio);
+        m_box.fill(Qt::transparent);
+        QPainter painter(&m_box);
+        QStyleOptionGroupBox option;
+        initStyleOption(&option);
+        style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, this);
+    }
+    const QRectF area(event->rect());
+    QPainter(this).drawPixmap(area, m_box, QRectF(area.topLeft() * ratio, area.size() * ratio));
 }
 
 QString CommandPreview::commands() const {
@@ -65,6 +105,7 @@ QString CommandPreview::commands() const {
 
 void CommandPreview::changeEvent(QEvent *event) {
     QGroupBox::changeEvent(event);
+    m_box = QPixmap(); // anything may look different now
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         applyFont();
 }

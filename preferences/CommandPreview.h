@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QPixmap>
 #include <QString>
 
 class QPlainTextEdit;
@@ -28,9 +29,11 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void applyFont();
 
     QPlainTextEdit *m_text;
+    QPixmap m_box; // the box as drawn, for the size and look it has now
 };

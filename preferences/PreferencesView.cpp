@@ -115,10 +115,11 @@ void showText(QLineEdit *field, const QString &text) {
 }
 } // namespace
 
-PreferencesView::PreferencesView(SettingsStore &store, QWidget *parent)
-    : QWidget(parent), m_store(store), m_networkServices(listNetworkServices()),
-      m_detectedService(fallbackNetworkService(defaultNetworkService(), m_networkServices)),
-      m_defaultUser(currentLoginName()), m_defaultServer(QStringLiteral("vpn.example.com")) {
+PreferencesView::PreferencesView(SettingsStore &store,
+                                 std::shared_ptr<NetworkServiceCache> services, QWidget *parent)
+    : QWidget(parent), m_store(store), m_services(std::move(services)),
+      m_networkServices(m_services->services()), m_defaultUser(currentLoginName()),
+      m_defaultServer(QStringLiteral("vpn.example.com")) {
     buildForm();
     refresh();
     connect(&m_store, &SettingsStore::changed, this, &PreferencesView::refresh);
@@ -145,7 +146,10 @@ QString PreferencesView::privateKeyFile() const {
 }
 
 QString PreferencesView::networkService() const {
-    return m_store.text(SettingsKeys::networkService).value_or(m_detectedService);
+    // Detection runs only while no service is stored.
+    if (const std::optional<QString> stored = m_store.text(SettingsKeys::networkService))
+        return *stored;
+    return m_services->detectedService();
 }
 
 QString PreferencesView::sshKeyArgument() const {

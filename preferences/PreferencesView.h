@@ -1,9 +1,12 @@
 #pragma once
 
+#include "NetworkServices.h"
+
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class CommandPreview;
@@ -25,8 +28,12 @@ class PreferencesView : public QWidget {
     Q_PROPERTY(QString defaultServer READ defaultServer CONSTANT)
 
 public:
-    // Runs both network service listings once, here; the form lives as long as the process.
-    explicit PreferencesView(SettingsStore &store, QWidget *parent = nullptr);
+    // Lists the network services here, through `services` (shared with the delegate, so each
+    // pipeline runs once until the network changes); the form lives as long as the process.
+    explicit PreferencesView(
+        SettingsStore &store,
+        std::shared_ptr<NetworkServiceCache> services = std::make_shared<NetworkServiceCache>(),
+        QWidget *parent = nullptr);
 
     qreal labelWidth() const { return 102.0; }
     qreal sectionSpacing() const { return 9.0; }
@@ -54,8 +61,8 @@ private:
     void portEdited(const QString &text);
 
     SettingsStore &m_store;
+    const std::shared_ptr<NetworkServiceCache> m_services;
     const QStringList m_networkServices;
-    const QString m_detectedService;
     const QString m_defaultUser;
     const QString m_defaultServer;
 

@@ -28,3 +28,21 @@ QString detectNetworkService() {
     const QString detected = defaultNetworkService();
     return detected.isEmpty() ? fallbackNetworkService(detected, listNetworkServices()) : detected;
 }
+
+QString NetworkServiceCache::detectedService() {
+    if (!m_wifiService)
+        m_wifiService = defaultNetworkService();
+    return m_wifiService->isEmpty() ? fallbackNetworkService(*m_wifiService, services())
+                                    : *m_wifiService;
+}
+
+QStringList NetworkServiceCache::services() {
+    if (!m_services)
+        m_services = listNetworkServices();
+    return *m_services;
+}
+
+void NetworkServiceCache::forget() {
+    m_wifiService.reset();
+    m_services.reset();
+}

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The two listing pipelines, character for character.
 inline const QString defaultServicePipeline =
     QStringLiteral("networksetup -listnetworkserviceorder | grep -B1 'Hardware Port: Wi-Fi' | "
@@ -24,3 +26,20 @@ QString fallbackNetworkService(const QString &detected, const QStringList &listi
 QString detectNetworkService();
 // Every service name in the service order.
 QStringList listNetworkServices();
+
+// The two pipelines' answers, each found once and then reused until the network changes: the
+// services of a machine come and go with its network, not with every keystroke. The
+// application's delegate and its preferences form share one, so each pipeline runs once.
+class NetworkServiceCache {
+public:
+    // detectNetworkService()'s answer; the listing is run only when there is no Wi-Fi.
+    QString detectedService();
+    // listNetworkServices()'s answer.
+    QStringList services();
+    // The network changed: the next question runs its pipeline again.
+    void forget();
+
+private:
+    std::optional<QString> m_wifiService;
+    std::optional<QStringList> m_services;
+};

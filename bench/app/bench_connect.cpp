@@ -1,33 +1,49 @@
-// Times the application's connect until its SOCKS port accepts, against a bare ssh doing the
-// same against the same sshd, interleaved. Runs inside tests/e2e/in-sandbox (sshd on
-// 127.0.0.1:22, a client key, keyfile GSettings) with QT_QPA_PLATFORM=offscreen and our
-// networksetup first on PATH. Also times the two proxy commands that connect runs first.
+// Connect until the first byte has come through the tunnel from its far side, the application
+// against a bare `ssh -NTCD` to the same sshd, in interleaved pairs (which goes first alternates).
+// A third kind runs by hand exactly what connect runs (the two proxy commands, waited for, then
+// ssh, through /bin/bash -c), to tell what the commands cost from what the application adds.
+// Runs inside tests/e2e/in-sandbox (sshd on 127.0.0.1:22, a client key, GSettings) with
+// QT_QPA_PLATFORM=offscreen and our networksetup first on PATH. Usage:
+//   bench_connect PAIRS ROW
+// Prints per pair "pair ROW APP_MS BARE_MS", "pair ROW-byhand APP_MS BY_HAND_MS" and
+// "pair ROW-proxy MS 0" (the two proxy commands by hand).
 #include "AppDelegate.h"
 #include "BenchStats.h"
 #include "CommandLines.h"
+#include "ConnectionController.h"
+#include "ForwardedByte.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
-#include <QTimer>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#include <thread>
 
 extern char **environ;
 
 namespace {
 
-constexpr int port = 6969;
-int alerts = 0;
+constexpr unsigned short port = 6969;
+const bench::FarEnd farEnd; // sshd's banner, as the far side sees it
+
+template <typename Condition> void spinUntil(Condition condition, const char *what) {
+    const auto start = bench::Clock::now();
+    while (!condition()) {
+        QCoreApplication::processEvents();
+        if (bench::millisecondsSince(start) > 20000) {
+            std::fprintf(stderr, "timed out waiting for %s\n", what);
+            std::exit(1);
+        }
+        usleep(200);
+    }
+}
 
 bool portAccepts() {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -41,27 +57,36 @@ bool portAccepts() {
     return accepted;
 }
 
-// Polls every 0.2 ms, letting the event loop run so the application sees ssh's output.
-template <typename Condition> void waitFor(Condition condition, const char *what) {
-    const auto start = bench::Clock::now();
-    while (!condition()) {
-        QCoreApplication::processEvents();
-        if (bench::millisecondsSince(start) > 15000) {
-            std::fprintf(stderr, "timed out waiting for %s\n", what);
+// Any message box open now means a run went wrong.
+void failOnMessages() {
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible()) {
+            std::fprintf(stderr, "message: %s %s\n", qPrintable(box->text()),
+                         qPrintable(box->informativeText()));
             std::exit(1);
         }
-        usleep(200);
-    }
 }
 
 double timeApplication(AppDelegate &delegate) {
+    std::atomic<bool> stop{false};
+    QEventLoop loop;
+    bench::Clock::time_point arrived;
     const auto start = bench::Clock::now();
     delegate.connect();
-    waitFor(portAccepts, "the application's tunnel");
-    const double elapsed = bench::millisecondsSince(start);
+    // The application's event loop runs as it would; another thread waits for the byte.
+    std::thread waiter([&] {
+        arrived = bench::awaitFirstByte(port, farEnd, stop);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    waiter.join();
+    const double elapsed = std::chrono::duration<double, std::milli>(arrived - start).count();
+    failOnMessages();
     delegate.disconnect();
-    waitFor([] { return !portAccepts(); }, "the tunnel to close");
-    waitFor([&delegate] { return delegate.sshCommand->hasExited(); }, "ssh to end");
+    spinUntil([&] { return delegate.connection().isIdle() && !delegate.connected(); },
+              "the disconnect");
+    spinUntil([] { return !portAccepts(); }, "the tunnel to close");
+    failOnMessages();
     return elapsed;
 }
 
@@ -70,32 +95,58 @@ double timeBareSsh(const QString &destination) {
     const QByteArray target = destination.toLocal8Bit();
     char *argv[] = {const_cast<char *>("ssh"), const_cast<char *>(forward.constData()),
                     const_cast<char *>(target.constData()), nullptr};
+    std::atomic<bool> stop{false};
     const auto start = bench::Clock::now();
     pid_t pid = -1;
     if (posix_spawnp(&pid, "ssh", nullptr, nullptr, argv, environ) != 0) {
         std::perror("ssh");
         std::exit(1);
     }
-    waitFor(portAccepts, "the bare tunnel");
-    const double elapsed = bench::millisecondsSince(start);
+    const auto arrived = bench::awaitFirstByte(port, farEnd, stop);
+    const double elapsed = std::chrono::duration<double, std::milli>(arrived - start).count();
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    waitFor([] { return !portAccepts(); }, "the bare tunnel to close");
+    spinUntil([] { return !portAccepts(); }, "the bare tunnel to close");
     return elapsed;
 }
 
-double timeProxyCommands(const TunnelSettings &settings) {
-    const auto start = bench::Clock::now();
-    for (const QString &line : {proxyAddressCommand(settings), proxyOnCommand(settings)}) {
-        const auto command = runShellCommand(line);
-        command->waitForExit();
-        if (command->exitCode() != 0) {
-            std::fprintf(stderr, "failed: %s\n", qPrintable(line));
-            std::exit(1);
-        }
+pid_t spawnShell(const QString &commandLine) {
+    const QByteArray line = commandLine.toLocal8Bit();
+    char *argv[] = {const_cast<char *>("/bin/bash"), const_cast<char *>("-c"),
+                    const_cast<char *>(line.constData()), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, "/bin/bash", nullptr, nullptr, argv, environ) != 0) {
+        std::perror("bash");
+        std::exit(1);
     }
-    const double elapsed = bench::millisecondsSince(start);
-    runShellCommand(proxyOffCommand(settings))->waitForExit();
+    return pid;
+}
+
+void runShell(const QString &commandLine) {
+    int status = 0;
+    waitpid(spawnShell(commandLine), &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "failed: %s\n", qPrintable(commandLine));
+        std::exit(1);
+    }
+}
+
+// What connect must run, run by hand in the same order: the two proxy commands, each waited
+// for, then ssh, all through /bin/bash -c. Returns the time to the first byte and, in
+// `proxyMs`, the time the two proxy commands took.
+double timeByHand(const TunnelSettings &settings, double &proxyMs) {
+    std::atomic<bool> stop{false};
+    const auto start = bench::Clock::now();
+    runShell(proxyAddressCommand(settings));
+    runShell(proxyOnCommand(settings));
+    proxyMs = bench::millisecondsSince(start);
+    const pid_t ssh = spawnShell(tunnelCommand(settings)); // bash runs ssh in its place
+    const auto arrived = bench::awaitFirstByte(port, farEnd, stop);
+    const double elapsed = std::chrono::duration<double, std::milli>(arrived - start).count();
+    kill(ssh, SIGTERM);
+    waitpid(ssh, nullptr, 0);
+    runShell(proxyOffCommand(settings));
+    spinUntil([] { return !portAccepts(); }, "the tunnel by hand to close");
     return elapsed;
 }
 
@@ -103,58 +154,47 @@ double timeProxyCommands(const TunnelSettings &settings) {
 
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
-    const int runs = argc > 1 ? std::atoi(argv[1]) : 15;
-
-    // An alert would wait for a click: dismiss it and count the run as failed.
-    QTimer alertWatch;
-    QObject::connect(&alertWatch, &QTimer::timeout, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            std::fprintf(stderr, "alert: %s\n", qPrintable(box->informativeText()));
-            ++alerts;
-            box->done(QMessageBox::Ok);
-        }
-    });
-    alertWatch.start(50);
+    const int pairs = argc > 1 ? std::atoi(argv[1]) : 41;
+    const char *row = argc > 2 ? argv[2] : "connect";
 
     AppDelegate delegate;
     delegate.settingsStore().setText(SettingsKeys::server, QStringLiteral("127.0.0.1"));
     delegate.settingsStore().setInteger(SettingsKeys::port, port);
     delegate.applicationDidFinishLaunching();
+    spinUntil([&] { return delegate.connection().isIdle(); }, "the launch");
+    delegate.loadSettings();
     const TunnelSettings settings = delegate.tunnelSettings();
     const QString destination = settings.username + QLatin1Char('@') + settings.server;
-    std::printf("network service '%s', tunnel command: %s\n", qPrintable(settings.networkService),
-                qPrintable(tunnelCommand(settings)));
+    std::fprintf(stderr, "network service '%s', tunnel command: %s\n",
+                 qPrintable(settings.networkService), qPrintable(tunnelCommand(settings)));
 
-    // Warm-up: the first handshake pays for cold caches on both sides.
-    timeApplication(delegate);
-    timeBareSsh(destination);
-
-    std::vector<double> app, bare, proxy, ratios;
-    for (int i = 0; i < runs; ++i) {
-        // Alternate which kind goes first, so drift in the machine's load hits both alike.
-        if (i % 2 == 0) {
-            app.push_back(timeApplication(delegate));
-            bare.push_back(timeBareSsh(destination));
-        } else {
-            bare.push_back(timeBareSsh(destination));
-            app.push_back(timeApplication(delegate));
+    // Warm-up: the first handshakes pay for cold caches on both sides.
+    double proxy = 0;
+    for (int i = 0; i < 2; ++i) {
+        timeApplication(delegate);
+        timeBareSsh(destination);
+        timeByHand(settings, proxy);
+    }
+    // The three kinds take turns going first, so drift in the machine's load hits all alike.
+    for (int i = 0; i < pairs; ++i) {
+        double app = 0, bare = 0, byHand = 0;
+        for (int k = 0; k < 3; ++k) {
+            switch ((i + k) % 3) {
+            case 0:
+                app = timeApplication(delegate);
+                break;
+            case 1:
+                bare = timeBareSsh(destination);
+                break;
+            default:
+                byHand = timeByHand(settings, proxy);
+                break;
+            }
         }
-        proxy.push_back(timeProxyCommands(settings));
-        ratios.push_back(app.back() / bare.back());
+        std::printf("pair %s %.3f %.3f\n", row, app, bare);
+        std::printf("pair %s-byhand %.3f %.3f\n", row, app, byHand);
+        std::printf("pair %s-proxy %.3f 0\n", row, proxy);
+        std::fflush(stdout);
     }
-    if (alerts > 0) {
-        std::fprintf(stderr, "%d alert(s) during the runs: figures are not valid\n", alerts);
-        return 1;
-    }
-
-    bench::printFigure("connect -> SOCKS port accepts, application", app, "ms", "-");
-    bench::printFigure("connect -> SOCKS port accepts, bare ssh", bare, "ms", "-");
-    bench::printFigure("  the two proxy commands (run before ssh)", proxy, "ms", "-");
-    const double ratio = bench::median(app) / bench::median(bare);
-    std::printf("%-58s ratio  %9.3f     (N=%zu each)  target <= 1.10\n",
-                "connect ratio, application / bare (medians)", ratio, app.size());
-    std::printf("%-58s share  %8.1f %%    (N=%zu)\n", "  proxy commands' share of application time",
-                100.0 * bench::median(proxy) / bench::median(app), proxy.size());
-    bench::printFigure("  per-pair ratio application / bare", ratios, "x ", "-");
     return 0;
 }
