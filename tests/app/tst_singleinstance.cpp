@@ -91,28 +91,6 @@ private slots:
         QVERIFY(later.activatePrimary());
     }
 
-    void theApplicationStartsOnce() {
-        QProcess first;
-        first.setProgram(QStringLiteral(ZENTREL_APP_PATH));
-        first.setProcessChannelMode(QProcess::ForwardedChannels);
-        first.start();
-        QVERIFY(first.waitForStarted());
-        // It listens once it holds the lock.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            QFile::exists(m_environment.path(QStringLiteral("run/zentrel-vpn.socket"))), 15000);
-
-        QProcess second;
-        second.setProgram(QStringLiteral(ZENTREL_APP_PATH));
-        second.start();
-        QVERIFY(second.waitForFinished(10000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(first.state(), QProcess::Running);
-
-        first.terminate();
-        QVERIFY(first.waitForFinished(10000));
-    }
-
     void neverInAFolderOthersCanWrite() {
         // No runtime folder, and the one Qt would fall back to (in the temporary folder,
         // where another user has left a lock of ours) is another user's.
