@@ -8,6 +8,7 @@
 // Prints per pair "pair ROW APP_MS BARE_MS", "pair ROW-byhand APP_MS BY_HAND_MS" and
 // "pair ROW-proxy MS 0" (the two proxy commands by hand).
 #include "AppDelegate.h"
+#include "BenchProcess.h"
 #include "BenchStats.h"
 #include "CommandLines.h"
 #include "ConnectionController.h"
@@ -32,30 +33,6 @@ namespace {
 
 constexpr unsigned short port = 6969;
 const bench::FarEnd farEnd; // sshd's banner, as the far side sees it
-
-template <typename Condition> void spinUntil(Condition condition, const char *what) {
-    const auto start = bench::Clock::now();
-    while (!condition()) {
-        QCoreApplication::processEvents();
-        if (bench::millisecondsSince(start) > 20000) {
-            std::fprintf(stderr, "timed out waiting for %s\n", what);
-            std::exit(1);
-        }
-        usleep(200);
-    }
-}
-
-bool portAccepts() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepted =
-        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(fd);
-    return accepted;
-}
 
 // Any message box open now means a run went wrong.
 void failOnMessages() {
@@ -83,9 +60,9 @@ double timeApplication(AppDelegate &delegate) {
     const double elapsed = std::chrono::duration<double, std::milli>(arrived - start).count();
     failOnMessages();
     delegate.disconnect();
-    spinUntil([&] { return delegate.connection().isIdle() && !delegate.connected(); },
-              "the disconnect");
-    spinUntil([] { return !portAccepts(); }, "the tunnel to close");
+    bench::spinUntil([&] { return delegate.connection().isIdle() && !delegate.connected(); },
+                     "the disconnect");
+    bench::spinUntil([] { return !bench::portAccepts(port); }, "the tunnel to close");
     failOnMessages();
     return elapsed;
 }
@@ -106,7 +83,7 @@ double timeBareSsh(const QString &destination) {
     const double elapsed = std::chrono::duration<double, std::milli>(arrived - start).count();
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    spinUntil([] { return !portAccepts(); }, "the bare tunnel to close");
+    bench::spinUntil([] { return !bench::portAccepts(port); }, "the bare tunnel to close");
     return elapsed;
 }
 
@@ -146,7 +123,7 @@ double timeByHand(const TunnelSettings &settings, double &proxyMs) {
     kill(ssh, SIGTERM);
     waitpid(ssh, nullptr, 0);
     runShell(proxyOffCommand(settings));
-    spinUntil([] { return !portAccepts(); }, "the tunnel by hand to close");
+    bench::spinUntil([] { return !bench::portAccepts(port); }, "the tunnel by hand to close");
     return elapsed;
 }
 
@@ -161,7 +138,7 @@ int main(int argc, char *argv[]) {
     delegate.settingsStore().setText(SettingsKeys::server, QStringLiteral("127.0.0.1"));
     delegate.settingsStore().setInteger(SettingsKeys::port, port);
     delegate.applicationDidFinishLaunching();
-    spinUntil([&] { return delegate.connection().isIdle(); }, "the launch");
+    bench::spinUntil([&] { return delegate.connection().isIdle(); }, "the launch");
     delegate.loadSettings();
     const TunnelSettings settings = delegate.tunnelSettings();
     const QString destination = settings.username + QLatin1Char('@') + settings.server;

@@ -4,6 +4,8 @@
 #include "StatusItem.h"
 #include "StatusLook.h"
 
+#include "BenchProcess.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,29 +15,7 @@
 #include <cstdio>
 #include <malloc.h>
 
-namespace {
-double heapKiB() {
-    return double(mallinfo2().uordblks) / 1024.0;
-}
-
-double rssKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0.0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble();
-    return 0.0;
-}
-
-// Lets the tray fetch and paint the icon, as it would between two real state changes.
-void settle() {
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QCoreApplication::sendPostedEvents();
-    }
-}
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
@@ -50,11 +30,11 @@ int main(int argc, char *argv[]) {
     StatusItem item;
     item.setOpacity(statusOpacity(false));
     const qint64 made = timer.nsecsElapsed();
-    settle();
+    bench::settle();
     const qint64 drawn = timer.nsecsElapsed();
     std::printf("making the icon %.3f ms, until the tray has drawn it %.3f ms\n",
                 double(made) / 1e6, double(drawn) / 1e6);
-    const double heap0 = heapKiB(), rss0 = rssKiB();
+    const double heap0 = bench::heapKiB(), rss0 = bench::rssKiB();
     std::printf("%-34s heap %9.1f KiB  RSS %9.1f KiB\n", "before the first flip", heap0, rss0);
 
     qint64 flipNanoseconds = 0;
@@ -62,9 +42,9 @@ int main(int argc, char *argv[]) {
         timer.start();
         item.setOpacity(statusOpacity(flip % 2 == 1));
         flipNanoseconds += timer.nsecsElapsed();
-        settle();
+        bench::settle();
         if (flip == 1 || flip == 100 || flip == 1000 || flip == flips) {
-            const double heap = heapKiB(), rss = rssKiB();
+            const double heap = bench::heapKiB(), rss = bench::rssKiB();
             std::printf("after %5d flips %17s heap %+9.1f KiB  RSS %+9.1f KiB\n", flip, "",
                         heap - heap0, rss - rss0);
         }
