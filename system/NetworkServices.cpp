@@ -7,8 +7,11 @@ QStringList listingLines(const QByteArray &output) {
 }
 
 namespace {
+// A listing answers at once; one that hangs must not hold the application up for long.
+constexpr std::chrono::seconds listingDeadline{5};
+
 QStringList runListing(const QString &pipeline) {
-    return listingLines(runShellCommand(pipeline)->readToEnd());
+    return listingLines(runShellCommand(pipeline)->readToEnd(listingDeadline));
 }
 } // namespace
 

@@ -3,11 +3,13 @@
 #include "ChildExitWatcher.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -333,9 +335,28 @@ void ShellProcess::waitForExit() {
 }
 
 QByteArray ShellProcess::readToEnd() {
+    return readUntil(QDeadlineTimer(QDeadlineTimer::Forever));
+}
+
+QByteArray ShellProcess::readToEnd(std::chrono::milliseconds deadline) {
+    return readUntil(QDeadlineTimer(deadline));
+}
+
+QByteArray ShellProcess::readUntil(QDeadlineTimer deadline) {
+    bool killed = false;
     while (m_outputFd >= 0) {
+        if (deadline.hasExpired()) {
+            if (killed) {
+                closeOutput(); // something that left its session still holds the pipe
+                break;
+            }
+            kill();
+            killed = true;
+            deadline.setRemainingTime(1000);
+        }
         pollfd fd{m_outputFd, POLLIN, 0};
-        if (poll(&fd, 1, -1) < 0 && errno != EINTR)
+        const qint64 remaining = deadline.remainingTime(); // -1: forever
+        if (poll(&fd, 1, int(qMin<qint64>(remaining, INT_MAX))) < 0 && errno != EINTR)
             break;
         drainOutput(false);
     }

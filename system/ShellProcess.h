@@ -3,10 +3,12 @@
 #include "ProcessIdentity.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <sys/types.h>
@@ -45,6 +47,9 @@ public:
     void waitForExit();
     // Blocks until every writer has closed the pipe; returns all output collected so far.
     QByteArray readToEnd();
+    // The same, but a child still writing at the deadline is killed (with its session) and
+    // what it wrote until then is returned.
+    QByteArray readToEnd(std::chrono::milliseconds deadline);
     // What the child has written so far (the last megabyte of it), without waiting for more.
     QByteArray output() const { return m_collected; }
     // Asks the child (and whatever it started in its session) to end. No effect once exited.
@@ -68,6 +73,7 @@ private:
     void watchExit();
     // Reads what is available without blocking; returns false once the pipe has ended.
     bool drainOutput(bool emitChunks);
+    QByteArray readUntil(QDeadlineTimer deadline);
     void closeOutput();
     bool reap();
     void reaped(int status);

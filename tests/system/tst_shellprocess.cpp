@@ -45,6 +45,12 @@ private slots:
         QCOMPARE(process->readToEnd(), QByteArray());
         process->terminate();
         QCOMPARE(process->exitCode(), std::nullopt);
+
+        // Nor does one that hangs: it is killed at the deadline, what it wrote is kept.
+        auto hung = runShellCommand(QStringLiteral("echo partial; exec sleep 30"));
+        QCOMPARE(hung->readToEnd(std::chrono::milliseconds(300)), QByteArray("partial\n"));
+        hung->waitForExit();
+        QCOMPARE(hung->exitSignal(), std::optional<int>(SIGKILL));
     }
 
     void unreadOutputNeverStallsTheChild() {
