@@ -6,12 +6,15 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -94,18 +97,40 @@ SingleInstance::Start SingleInstance::becomePrimary() {
     return Start::Primary;
 }
 
+namespace {
+// Sends one line to the local socket at `path`; false when nobody listens or takes it in time.
+bool sendLine(const QString &path, const QByteArray &line) {
+    sockaddr_un address{};
+    const QByteArray encoded = QFile::encodeName(path);
+    if (encoded.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const timeval timeout{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    bool sent = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    for (qsizetype done = 0; sent && done < line.size();) {
+        const ssize_t count =
+            send(fd, line.constData() + done, size_t(line.size() - done), MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR)
+            continue;
+        sent = count > 0;
+        done += sent ? count : 0;
+    }
+    close(fd);
+    return sent;
+}
+} // namespace
+
 bool SingleInstance::activatePrimary() {
     // The running instance may still be starting up: give it a moment to listen.
     const QDeadlineTimer deadline(3000);
     while (!deadline.hasExpired()) {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath());
-        if (socket.waitForConnected(500)) {
-            socket.write(activationLine + '\n');
-            const bool sent = socket.waitForBytesWritten(1000);
-            socket.disconnectFromServer();
-            return sent;
-        }
+        if (sendLine(socketPath(), activationLine + '\n'))
+            return true;
         QThread::msleep(50);
     }
     return false;
