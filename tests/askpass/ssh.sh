@@ -13,33 +13,60 @@ unset SSH_AUTH_SOCK SSH_ASKPASS_PROMPT
 PASSPHRASE='correct horse bättery stäple'
 ssh-keygen -q -t ed25519 -N "$PASSPHRASE" -C locked -f "$WORK/locked_key"
 cat "$WORK/locked_key.pub" >>"$WORK/authorized_keys"
-# The app's tunnel command, in a session of its own.
+# The app's tunnel command, in a session of its own; waits for its first dialog.
 start_ssh() {
-    setsid ssh -NTCD6969 "$(id -un)@127.0.0.1" -i "$WORK/locked_key" </dev/null \
-        >"$RESULTS/ssh.log" 2>&1 &
+    setsid ssh -NTCD6969 "$(id -un)@127.0.0.1" "$@" </dev/null >"$RESULTS/ssh.log" 2>&1 &
     SSH=$!
-    WINDOW=$(wait_for_dialog "$SSH") || fail "no passphrase dialog"
+    WINDOW=$(wait_for_dialog "$SSH") || fail "no dialog"
+}
+tunnel_works() {
+    local tunnel=
+    for _ in $(seq 150); do
+        tunnel=$(curl -sS --max-time 2 --socks5-hostname 127.0.0.1:6969 \
+            http://127.0.0.1:8080/marker.txt 2>/dev/null) && break
+        kill -0 "$SSH" 2>/dev/null || break
+        sleep 0.1
+    done
+    expect_eq "the tunnel after $1 ($(cat "$RESULTS/ssh.log"))" "through the tunnel" "$tunnel"
+    kill "$SSH"
+    wait_for_end "$SSH"
 }
 
-start_ssh
+start_ssh -i "$WORK/locked_key"
 xdotool type --delay 20 "${PASSPHRASE%% *}"
 paste_text " ${PASSPHRASE#* }"
 expect_contains "the dialog names the key" "Enter passphrase for key '$WORK/locked_key':" \
     "$(shown_text "$WINDOW")"
 xdotool key Return
-tunnel=
-for _ in $(seq 150); do
-    tunnel=$(curl -sS --max-time 2 --socks5-hostname 127.0.0.1:6969 \
-        http://127.0.0.1:8080/marker.txt 2>/dev/null) && break
-    kill -0 "$SSH" 2>/dev/null || break
-    sleep 0.1
-done
-expect_eq "the tunnel after the passphrase ($(cat "$RESULTS/ssh.log"))" "through the tunnel" "$tunnel"
-kill "$SSH"
-wait_for_end "$SSH"
+tunnel_works "the passphrase"
+
+# A wrong passphrase is asked for again; Cancel then ends ssh, as the app reports it.
+start_ssh -i "$WORK/locked_key"
+first=$(xdotool getwindowpid "$WINDOW")
+xdotool type --delay 20 "not the passphrase"
+xdotool key Return
+WINDOW=$(wait_for_dialog "$SSH" "$first") || fail "no second passphrase dialog"
+click "$WINDOW" cancel
+wait_for_end "$SSH" && fail "ssh succeeded after Cancel"
+expect_contains "ssh's message after Cancel" "Permission denied" "$(cat "$RESULTS/ssh.log")"
+
+# Password login, on a second sshd that allows it, with a password of our own for this user in
+# a private copy of /etc/shadow.
+PASSWORD='Pässwörd für root'
+sed "s#^$(id -un):[^:]*:#$(id -un):$(openssl passwd -6 "$PASSWORD"):#" /etc/shadow \
+    >"$WORK/shadow"
+mount --bind "$WORK/shadow" /etc/shadow
+$ZENTREL_SSHD -o Port=2222 -o PasswordAuthentication=yes -o PermitRootLogin=yes \
+    -o PidFile="$WORK/sshd-password.pid"
+echo "[127.0.0.1]:2222 $(cat "$WORK/host_key.pub")" >>"$HOME/.ssh/known_hosts"
+start_ssh -p 2222 -o PubkeyAuthentication=no
+paste_text "$PASSWORD"
+expect_contains "the dialog asks for the password" "password:" "$(shown_text "$WINDOW")"
+click "$WINDOW" accept
+tunnel_works "the password"
 
 # Ending ssh while it asks takes the dialog away.
-start_ssh
+start_ssh -i "$WORK/locked_key"
 asking=$(xdotool getwindowpid "$WINDOW")
 kill "$SSH"
 wait_for_end "$SSH"
@@ -47,5 +74,6 @@ wait_for_no_dialog || fail "the dialog stayed after ssh ended"
 kill -0 "$asking" 2>/dev/null && fail "the askpass program outlived ssh"
 
 # The sandbox's scratch folder holds the home and the temporary folder.
-expect_eq "no secret left on disk" "" "$(files_holding "$PASSPHRASE" "$WORK")"
+expect_eq "no secret left on disk" "" \
+    "$(files_holding "$PASSPHRASE" "$WORK"; files_holding "$PASSWORD" "$WORK")"
 finish
