@@ -5,13 +5,20 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace bench {
 
@@ -77,6 +84,26 @@ inline Clock::time_point awaitFirstByte(unsigned short socksPort, const FarEnd &
         usleep(pauseUs);
     }
     return Clock::time_point{};
+}
+
+// Bare `ssh -NTCD<port> destination`, started as a user would; milliseconds from its start to
+// the first byte from the far end through it. It is ended before this returns.
+inline double bareSshMs(unsigned short socksPort, const std::string &destination, const FarEnd &far,
+                        int pauseUs = 200) {
+    const std::string forward = "-NTCD" + std::to_string(socksPort);
+    char *argv[] = {const_cast<char *>("ssh"), const_cast<char *>(forward.c_str()),
+                    const_cast<char *>(destination.c_str()), nullptr};
+    std::atomic<bool> stop{false};
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "ssh", nullptr, nullptr, argv, environ) != 0) {
+        std::perror("ssh");
+        std::exit(1);
+    }
+    const auto arrived = awaitFirstByte(socksPort, far, stop, pauseUs);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    return std::chrono::duration<double, std::milli>(arrived - start).count();
 }
 
 } // namespace bench

@@ -68,21 +68,7 @@ double timeApplication(AppDelegate &delegate) {
 }
 
 double timeBareSsh(const QString &destination) {
-    const QByteArray forward = "-NTCD" + QByteArray::number(port);
-    const QByteArray target = destination.toLocal8Bit();
-    char *argv[] = {const_cast<char *>("ssh"), const_cast<char *>(forward.constData()),
-                    const_cast<char *>(target.constData()), nullptr};
-    std::atomic<bool> stop{false};
-    const auto start = bench::Clock::now();
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "ssh", nullptr, nullptr, argv, environ) != 0) {
-        std::perror("ssh");
-        std::exit(1);
-    }
-    const auto arrived = bench::awaitFirstByte(port, farEnd, stop);
-    const double elapsed = std::chrono::duration<double, std::milli>(arrived - start).count();
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    const double elapsed = bench::bareSshMs(port, destination.toStdString(), farEnd);
     bench::spinUntil([] { return !bench::portAccepts(port); }, "the bare tunnel to close");
     return elapsed;
 }

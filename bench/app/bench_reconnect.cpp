@@ -60,21 +60,7 @@ void netctl(const char *arguments) {
 }
 
 double bareSsh(const QString &destination) {
-    const QByteArray forward = "-NTCD" + QByteArray::number(barePort);
-    const QByteArray target = destination.toLocal8Bit();
-    char *argv[] = {const_cast<char *>("ssh"), const_cast<char *>(forward.constData()),
-                    const_cast<char *>(target.constData()), nullptr};
-    std::atomic<bool> stop{false};
-    const auto start = bench::Clock::now();
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "ssh", nullptr, nullptr, argv, environ) != 0) {
-        std::perror("ssh");
-        std::exit(1);
-    }
-    const auto arrived = bench::awaitFirstByte(barePort, farEnd(), stop, 1000);
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    return std::chrono::duration<double, std::milli>(arrived - start).count();
+    return bench::bareSshMs(barePort, destination.toStdString(), farEnd(), 1000);
 }
 
 double cpuMs(const rusage &usage) {
