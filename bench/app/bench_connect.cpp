@@ -13,12 +13,12 @@
 #include "CommandLines.h"
 #include "ConnectionController.h"
 #include "ForwardedByte.h"
+#include "OpenMessages.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QMessageBox>
 
 #include <csignal>
 #include <cstdio>
@@ -34,16 +34,6 @@ namespace {
 constexpr unsigned short port = 6969;
 const bench::FarEnd farEnd; // sshd's banner, as the far side sees it
 
-// Any message box open now means a run went wrong.
-void failOnMessages() {
-    for (QWidget *window : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible()) {
-            std::fprintf(stderr, "message: %s %s\n", qPrintable(box->text()),
-                         qPrintable(box->informativeText()));
-            std::exit(1);
-        }
-}
-
 double timeApplication(AppDelegate &delegate) {
     std::atomic<bool> stop{false};
     QEventLoop loop;
@@ -58,12 +48,12 @@ double timeApplication(AppDelegate &delegate) {
     loop.exec();
     waiter.join();
     const double elapsed = std::chrono::duration<double, std::milli>(arrived - start).count();
-    failOnMessages();
+    bench::failOnOpenMessages();
     delegate.disconnect();
     bench::spinUntil([&] { return delegate.connection().isIdle() && !delegate.connected(); },
                      "the disconnect");
     bench::spinUntil([] { return !bench::portAccepts(port); }, "the tunnel to close");
-    failOnMessages();
+    bench::failOnOpenMessages();
     return elapsed;
 }
 

@@ -9,13 +9,13 @@
 #include "BenchStats.h"
 #include "ConnectionController.h"
 #include "ForwardedByte.h"
+#include "OpenMessages.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <csignal>
@@ -34,15 +34,6 @@ constexpr unsigned short barePort = 6970;
 
 bench::FarEnd farEnd() {
     return {qEnvironmentVariable("ZENTREL_E2E_SERVER").toStdString(), 22};
-}
-
-void failOnMessages() {
-    for (QWidget *window : QApplication::topLevelWidgets())
-        if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible()) {
-            std::fprintf(stderr, "message: %s %s\n", qPrintable(box->text()),
-                         qPrintable(box->informativeText()));
-            std::exit(1);
-        }
 }
 
 void runEventLoopFor(int ms) {
@@ -105,7 +96,7 @@ int main(int argc, char *argv[]) {
         loop.exec();
         waiter.join();
     }
-    failOnMessages();
+    bench::failOnOpenMessages();
     const QString destination = *delegate.username + QLatin1Char('@') + server;
     bareSsh(destination); // warm-up
 
@@ -143,7 +134,7 @@ int main(int argc, char *argv[]) {
         });
         loop.exec();
         network.join();
-        failOnMessages();
+        bench::failOnOpenMessages();
         auto since = [&](bench::Clock::time_point t) {
             return std::chrono::duration<double, std::milli>(t - returned).count();
         };
@@ -161,7 +152,7 @@ int main(int argc, char *argv[]) {
     runEventLoopFor(idleSeconds * 1000);
     getrusage(RUSAGE_SELF, &after);
     const double sshAfter = processCpuMs(ssh);
-    failOnMessages();
+    bench::failOnOpenMessages();
     if (!delegate.connected() || delegate.sshCommand()->pid() != ssh) {
         std::fprintf(stderr, "the tunnel did not stay up while idle\n");
         return 1;
