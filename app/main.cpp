@@ -3,6 +3,7 @@
 #include "ConnectionController.h"
 #include "LoginCheck.h"
 #include "MessageBoxes.h"
+#include "QuitRequestFilter.h"
 #include "SearchPath.h"
 #include "SignalNotifier.h"
 #include "SingleInstance.h"
@@ -13,10 +14,8 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -101,13 +100,11 @@ int main(int argc, char *argv[]) {
     const TrayWait trayWait([&delegate] { delegate.reportMissingTray(); });
 
     QObject::connect(&termination, &SignalNotifier::received, &delegate, &AppDelegate::quitNow);
-    QObject::connect(&application, &QGuiApplication::commitDataRequest, &delegate, [&delegate] {
-        // The session ends once this returns: disconnect now, within a bound (the exit that
-        // follows the disconnect ends this loop too).
-        delegate.quitNow();
-        QEventLoop untilDisconnected;
-        QTimer::singleShot(10000, &untilDisconnected, &QEventLoop::quit);
-        untilDisconnected.exec();
-    });
+    // The end of an X11 session: the session manager first asks us to save (also when it only
+    // saves the session, or before a logout the user may still cancel), and says "die" only once
+    // the session really ends. Only the latter must disconnect.
+    const QuitRequestFilter sessionEnd(&application);
+    QObject::connect(&sessionEnd, &QuitRequestFilter::quitRequested, &delegate,
+                     &AppDelegate::quitNow);
     return QApplication::exec();
 }

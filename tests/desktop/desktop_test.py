@@ -2,9 +2,9 @@
 dbus-run-session; AT-SPI finds its bus through it). A minimal panel (a StatusNotifierWatcher
 and host) reads and drives its StatusNotifierItem, a screen reader's AT-SPI reads its windows:
 the tray in each state, the form, German; then a hostile server, a held lock, a flooded
-instance socket and a PATH that names the current folder.
+instance socket, a PATH that names the current folder, and the end of an X11 session.
 
-Usage: dbus-run-session -- python3 desktop_test.py ZENTREL_VPN_BINARY
+Usage: dbus-run-session -- python3 desktop_test.py ZENTREL_VPN_BINARY SESSION_MANAGER_BINARY
 """
 
 import contextlib
@@ -479,7 +479,41 @@ def a_stray_networksetup_never_runs(app, panel, scratch):
     quit_from_menu(panel, service, process)
 
 
-def main(app):
+def only_the_end_of_the_session_disconnects(app, panel, scratch, manager):
+    """A session that is saved, or a logout the user cancels, leaves the tunnel up; the
+    session's real end disconnects before we go."""
+    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\nexec sleep 300\n")
+    session = subprocess.Popen([manager], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               text=True)
+    started.append(session)
+    env = configured(scratch, "session", SESSION_MANAGER=session.stdout.readline().strip(),
+                     SSH_PID_FILE=f"{scratch}/session-ssh.pid")
+    proxy_mode = lambda: subprocess.run(["gsettings", "get", "org.gnome.system.proxy", "mode"],
+                                        env=env, capture_output=True, text=True).stdout.strip()
+    process, service = start(app, env, panel)
+    expect(session.stdout.readline().strip() == "registered", "no session manager client")
+    panel.click(service, "Connect")
+    connected = f"Zentrel VPN {DASH} Connected to demo@vpn.example.org (port 6969)"
+    expect(wait_for(lambda: panel.tooltip(service) == connected), "never connected")
+    for command, answer in (("checkpoint", "saved"), ("cancel", "cancelled"), ("logout", "gone")):
+        session.stdin.write(command + "\n")
+        session.stdin.flush()
+        expect(session.stdout.readline().strip() == answer, f"the session manager's {command}")
+        if command != "logout":
+            ended = wait_for(lambda: process.poll() is not None, 1)
+            expect(not ended and panel.tooltip(service) == connected
+                   and proxy_mode() == "'manual'", f"the tunnel after a {command}")
+    try:
+        expect(process.wait(10) == 0, f"exit status {process.returncode} at the session's end")
+    except subprocess.TimeoutExpired:
+        expect(False, "still running after the session ended")
+    with open(f"{scratch}/session-ssh.pid") as file:
+        ssh = int(file.read())
+    expect(not os.path.exists(f"/proc/{ssh}") and proxy_mode() == "'none'",
+           f"at the session's end: ssh {ssh} still there or the proxy {proxy_mode()}")
+
+
+def main(app, manager):
     panel = Panel()
     with tempfile.TemporaryDirectory(prefix="zentrel-desktop-") as scratch, xvfb():
         the_tray_and_the_form_as_the_desktop_sees_them(app, panel, scratch)
@@ -487,9 +521,10 @@ def main(app):
         tray_answers_while_the_helper_waits(app, panel, scratch)
         flooded_instance_socket_still_answers(app, panel, scratch)
         a_stray_networksetup_never_runs(app, panel, scratch)
+        only_the_end_of_the_session_disconnects(app, panel, scratch, manager)
     print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1], sys.argv[2]))

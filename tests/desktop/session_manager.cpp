@@ -1,0 +1,173 @@
+// A session manager for one client, over the real XSMP (libSM), driven from standard input:
+//   checkpoint  the session is saved and goes on          -> "saved"
+//   cancel      a logout that the user then cancels        -> "cancelled"
+//   logout      the session ends: save, then die           -> "gone" once the client hangs up
+// The first line printed is the address for SESSION_MANAGER; "registered" follows when the
+// client has connected.
+#include <X11/SM/SMlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <vector>
+
+namespace {
+SmsConn client = nullptr;
+IceConn clientIce = nullptr;
+bool registered = false;
+bool saveDone = false;
+
+void say(const char *line) {
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+// Only clients on this machine's local socket.
+Bool localOnly(char *hostName) {
+    return std::strncmp(hostName, "local/", 6) == 0;
+}
+
+Status registerClient(SmsConn connection, SmPointer, char *) {
+    char *id = SmsGenerateClientID(connection);
+    SmsRegisterClientReply(connection, id);
+    free(id);
+    registered = true;
+    say("registered");
+    return 1;
+}
+void interactRequest(SmsConn connection, SmPointer, int) {
+    SmsInteract(connection);
+}
+void saveYourselfDone(SmsConn, SmPointer, Bool) {
+    saveDone = true;
+}
+void closeConnection(SmsConn connection, SmPointer, int, char **) {
+    IceConn ice = SmsGetIceConnection(connection);
+    SmsCleanUp(connection);
+    IceSetShutdownNegotiation(ice, False);
+    IceCloseConnection(ice);
+    client = nullptr;
+    clientIce = nullptr;
+}
+void interactDone(SmsConn, SmPointer, Bool) {}
+void saveYourselfRequest(SmsConn, SmPointer, int, Bool, int, Bool, Bool) {}
+void phase2Request(SmsConn, SmPointer) {}
+void setProperties(SmsConn, SmPointer, int count, SmProp **properties) {
+    for (int i = 0; i < count; ++i)
+        SmFreeProperty(properties[i]);
+    free(properties);
+}
+void deleteProperties(SmsConn, SmPointer, int count, char **names) {
+    for (int i = 0; i < count; ++i)
+        free(names[i]);
+    free(names);
+}
+void getProperties(SmsConn connection, SmPointer) {
+    SmsReturnProperties(connection, 0, nullptr);
+}
+
+Status newClient(SmsConn connection, SmPointer, unsigned long *mask, SmsCallbacks *callbacks,
+                 char **) {
+    client = connection;
+    *mask = SmsRegisterClientProcMask | SmsInteractRequestProcMask | SmsInteractDoneProcMask |
+            SmsSaveYourselfRequestProcMask | SmsSaveYourselfP2RequestProcMask |
+            SmsSaveYourselfDoneProcMask | SmsCloseConnectionProcMask | SmsSetPropertiesProcMask |
+            SmsDeletePropertiesProcMask | SmsGetPropertiesProcMask;
+    callbacks->register_client.callback = registerClient;
+    callbacks->interact_request.callback = interactRequest;
+    callbacks->interact_done.callback = interactDone;
+    callbacks->save_yourself_request.callback = saveYourselfRequest;
+    callbacks->save_yourself_phase2_request.callback = phase2Request;
+    callbacks->save_yourself_done.callback = saveYourselfDone;
+    callbacks->close_connection.callback = closeConnection;
+    callbacks->set_properties.callback = setProperties;
+    callbacks->delete_properties.callback = deleteProperties;
+    callbacks->get_properties.callback = getProperties;
+    return 1;
+}
+
+// Runs ICE until `done` holds or the client hangs up; false after 20 s without it.
+template <typename Done> bool serve(const std::vector<IceListenObj> &listeners, Done done) {
+    for (int round = 0; round < 200 && !done(); ++round) {
+        std::vector<pollfd> fds;
+        for (IceListenObj listener : listeners)
+            fds.push_back({IceGetListenConnectionNumber(listener), POLLIN, 0});
+        if (clientIce)
+            fds.push_back({IceConnectionNumber(clientIce), POLLIN, 0});
+        if (poll(fds.data(), fds.size(), 100) <= 0)
+            continue;
+        for (size_t i = 0; i < listeners.size(); ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            IceAcceptStatus status;
+            IceConn ice = IceAcceptConnection(listeners[i], &status);
+            if (!ice)
+                continue;
+            IceConnectStatus state;
+            while ((state = IceConnectionStatus(ice)) == IceConnectPending)
+                IceProcessMessages(ice, nullptr, nullptr);
+            if (state == IceConnectAccepted)
+                clientIce = ice;
+            else
+                IceCloseConnection(ice);
+        }
+        if (clientIce && (fds.back().revents & (POLLIN | POLLHUP)) &&
+            IceProcessMessages(clientIce, nullptr, nullptr) == IceProcessMessagesIOError)
+            closeConnection(client, nullptr, 0, nullptr);
+    }
+    return done();
+}
+} // namespace
+
+int main() {
+    char error[256];
+    if (!SmsInitialize("zentrel-test", "1", newClient, nullptr, localOnly, sizeof error, error)) {
+        std::fprintf(stderr, "SmsInitialize: %s\n", error);
+        return 1;
+    }
+    int count = 0;
+    IceListenObj *objects = nullptr;
+    if (!IceListenForConnections(&count, &objects, sizeof error, error)) {
+        std::fprintf(stderr, "IceListenForConnections: %s\n", error);
+        return 1;
+    }
+    std::vector<IceListenObj> listeners;
+    std::string address;
+    for (int i = 0; i < count; ++i) {
+        char *id = IceGetListenConnectionString(objects[i]);
+        if (std::strncmp(id, "local/", 6) == 0) {
+            IceSetHostBasedAuthProc(objects[i], localOnly);
+            listeners.push_back(objects[i]);
+            address += (address.empty() ? "" : ",") + std::string(id);
+        }
+        free(id);
+    }
+    say(address.c_str());
+    if (listeners.empty() || !serve(listeners, [] { return registered; }))
+        return 1;
+
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin)) {
+        const std::string command(line, std::strcspn(line, "\n"));
+        const bool shutdown = command != "checkpoint";
+        saveDone = false;
+        SmsSaveYourself(client, SmSaveBoth, shutdown, SmInteractStyleAny, False);
+        if (!serve(listeners, [] { return saveDone || !client; }) || !client)
+            return 1;
+        if (command == "checkpoint") {
+            SmsSaveComplete(client);
+            say("saved");
+        } else if (command == "cancel") {
+            SmsShutdownCancelled(client);
+            say("cancelled");
+        } else {
+            SmsDie(client);
+            if (!serve(listeners, [] { return !client; }))
+                return 1;
+            say("gone");
+        }
+    }
+    return 0;
+}
