@@ -23,20 +23,10 @@ QStringList listNetworkServices() {
     return runListing(serviceListPipeline);
 }
 
-QString fallbackNetworkService(const QString &detected, const QStringList &listing) {
-    return detected.isEmpty() ? listing.value(0) : detected;
-}
-
-QString detectNetworkService() {
-    const QString detected = defaultNetworkService();
-    return detected.isEmpty() ? fallbackNetworkService(detected, listNetworkServices()) : detected;
-}
-
 QString NetworkServiceCache::detectedService() {
     if (!m_wifiService)
         m_wifiService = defaultNetworkService();
-    return m_wifiService->isEmpty() ? fallbackNetworkService(*m_wifiService, services())
-                                    : *m_wifiService;
+    return m_wifiService->isEmpty() ? services().value(0) : *m_wifiService;
 }
 
 QStringList NetworkServiceCache::services() {

@@ -19,11 +19,6 @@ QStringList listingLines(const QByteArray &output);
 
 // The first Wi-Fi service in the service order, or "" when there is none.
 QString defaultNetworkService();
-// The service to use when none is chosen: the detected Wi-Fi service, else the first one listed
-// (the one carrying the default route, on Linux), else "".
-QString fallbackNetworkService(const QString &detected, const QStringList &listing);
-// defaultNetworkService(), falling back to the listing on a machine without Wi-Fi.
-QString detectNetworkService();
 // Every service name in the service order.
 QStringList listNetworkServices();
 
@@ -32,7 +27,8 @@ QStringList listNetworkServices();
 // application's delegate and its preferences form share one, so each pipeline runs once.
 class NetworkServiceCache {
 public:
-    // detectNetworkService()'s answer; the listing is run only when there is no Wi-Fi.
+    // The service to use when none is chosen: the Wi-Fi service, else the first one listed (the
+    // one carrying the default route, on Linux), else "". The listing runs only without Wi-Fi.
     QString detectedService();
     // listNetworkServices()'s answer.
     QStringList services();

@@ -44,7 +44,6 @@ public:
     explicit NetworkWatcher(QObject *parent = nullptr);
     ~NetworkWatcher() override;
 
-    const NetworkPath &current() const { return m_current; }
     bool isNetworkUp() const { return m_current.hasDefaultRoute; }
 
 signals:
