@@ -1,9 +1,7 @@
 #include "PrivateFolder.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -37,11 +35,15 @@ bool isPrivateFolder(const QString &path, QString &error) {
 }
 
 bool makePrivateFolder(const QString &path, QString &error) {
-    QDir().mkpath(QFileInfo(path).path());
-    if (mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) {
-        error = QCoreApplication::translate("PrivateFolder", "%1 cannot be created: %2.")
-                    .arg(path, systemError(errno));
-        return false;
+    const QByteArray encoded = QFile::encodeName(path);
+    for (qsizetype end = 1; end <= encoded.size(); ++end) {
+        if (end < encoded.size() && encoded.at(end) != '/')
+            continue;
+        if (mkdir(encoded.left(end).constData(), 0700) != 0 && errno != EEXIST) {
+            error = QCoreApplication::translate("PrivateFolder", "%1 cannot be created: %2.")
+                        .arg(path, systemError(errno));
+            return false;
+        }
     }
     return isPrivateFolder(path, error);
 }

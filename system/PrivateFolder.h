@@ -6,6 +6,6 @@
 // write to; if not, `error` says why in a sentence.
 bool isPrivateFolder(const QString &path, QString &error);
 
-// Creates `path` (and its parents) as a folder only its owner can enter, unless it exists, and
-// checks it as above.
+// Creates `path` and any missing parents as folders only their owner can enter, unless they
+// exist, and checks `path` as above.
 bool makePrivateFolder(const QString &path, QString &error);

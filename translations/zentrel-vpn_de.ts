@@ -306,14 +306,6 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
 <context>
     <name>TunnelRecordFile</name>
     <message>
-        <source>The folder %1 is not private: it must be a folder (not a link) that belongs to you and that nobody else can write to.</source>
-        <translation>Der Ordner %1 ist nicht privat: Er muss ein Ordner (kein Link) sein, der Ihnen gehört und in den niemand sonst schreiben kann.</translation>
-    </message>
-    <message>
-        <source>Cannot create the folder %1: %2.</source>
-        <translation>Der Ordner %1 kann nicht angelegt werden: %2.</translation>
-    </message>
-    <message>
         <source>Cannot read %1: %2.</source>
         <translation>%1 kann nicht gelesen werden: %2.</translation>
     </message>

@@ -1,5 +1,8 @@
 #include "TunnelRecord.h"
 
+#include "CommandLines.h"
+#include "PrivateFolder.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -24,32 +27,6 @@ QString systemError(int error) {
 }
 
 } // namespace
-
-// The folder must be the user's own and writable by nobody else.
-bool TunnelRecordFile::checkPrivateDirectory(const QString &directory, QString &error) {
-    struct stat info {};
-    if (lstat(QFile::encodeName(directory).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != getuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        error = tr("The folder %1 is not private: it must be a folder (not a link) that "
-                   "belongs to you and that nobody else can write to.")
-                    .arg(directory);
-        return false;
-    }
-    return true;
-}
-
-bool TunnelRecordFile::ensurePrivateDirectory(const QString &directory, QString &error) {
-    const QByteArray path = QFile::encodeName(directory);
-    for (qsizetype end = 1; end <= path.size(); ++end) {
-        if (end < path.size() && path.at(end) != '/')
-            continue;
-        if (mkdir(path.left(end).constData(), 0700) != 0 && errno != EEXIST) {
-            error = tr("Cannot create the folder %1: %2.").arg(directory, systemError(errno));
-            return false;
-        }
-    }
-    return checkPrivateDirectory(directory, error);
-}
 
 QByteArray serializeTunnelRecord(const TunnelRecord &record) {
     QJsonObject object{
@@ -104,6 +81,12 @@ std::optional<TunnelRecord> parseTunnelRecord(const QByteArray &text) {
     return record;
 }
 
+QString proxyOffCommand(const TunnelRecord &record) {
+    TunnelSettings switched;
+    switched.networkService = record.networkService;
+    return proxyOffCommand(switched);
+}
+
 Recovery recoveryFor(const std::optional<TunnelRecord> &record, bool sshRunning) {
     if (!record)
         return Recovery::Nothing;
@@ -140,7 +123,7 @@ TunnelRecordFile::Loaded TunnelRecordFile::load() const {
     Loaded loaded;
     if (!QFileInfo::exists(m_directory) && !QFileInfo(m_directory).isSymLink())
         return loaded;
-    if (!checkPrivateDirectory(m_directory, loaded.error))
+    if (!isPrivateFolder(m_directory, loaded.error))
         return loaded;
     const QByteArray path = QFile::encodeName(this->path());
     const int fd = open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -170,7 +153,7 @@ TunnelRecordFile::Loaded TunnelRecordFile::load() const {
 }
 
 bool TunnelRecordFile::save(const TunnelRecord &record, QString &error) const {
-    if (!ensurePrivateDirectory(m_directory, error))
+    if (!makePrivateFolder(m_directory, error))
         return false;
     // A new file of our own, never one that someone placed there, then renamed into place.
     QByteArray temporary = QFile::encodeName(path()) + ".XXXXXX";

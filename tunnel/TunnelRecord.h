@@ -29,6 +29,9 @@ QByteArray serializeTunnelRecord(const TunnelRecord &record);
 // Nullopt for anything but a complete record written by serializeTunnelRecord.
 std::optional<TunnelRecord> parseTunnelRecord(const QByteArray &text);
 
+// The command that switches off the proxy the record says was switched on.
+QString proxyOffCommand(const TunnelRecord &record);
+
 // What to do at launch about what an earlier run left behind.
 enum class Recovery {
     Nothing,   // no record: the earlier run ended cleanly
@@ -62,8 +65,5 @@ public:
     bool clear(QString &error) const;
 
 private:
-    static bool checkPrivateDirectory(const QString &directory, QString &error);
-    static bool ensurePrivateDirectory(const QString &directory, QString &error);
-
     QString m_directory;
 };
