@@ -1,6 +1,5 @@
 #include "LoginCheck.h"
 
-#include "CommandLines.h"
 #include "TimedCommand.h"
 #include "TunnelRecord.h"
 
@@ -61,9 +60,7 @@ int runLoginCheck(const TunnelRecordFile &recordFile) {
     case Recovery::SwitchOff:
         break;
     }
-    TunnelSettings switched;
-    switched.networkService = record->networkService;
-    const CommandOutcome outcome = runAndWait(proxyOffCommand(switched));
+    const CommandOutcome outcome = runAndWait(proxyOffCommand(*record));
     if (!outcome.succeeded()) {
         tell(QCoreApplication::translate(
                  "LoginCheck",

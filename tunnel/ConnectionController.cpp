@@ -190,9 +190,7 @@ void ConnectionController::recover() {
         finishJob();
         break;
     case Recovery::SwitchOff: {
-        TunnelSettings switched;
-        switched.networkService = record->networkService;
-        runCommand(proxyOffCommand(switched), [this](bool succeeded) {
+        runCommand(proxyOffCommand(*record), [this](bool succeeded) {
             // A failure keeps the record, so that the next launch tries again.
             if (succeeded) {
                 clearRecord();
@@ -284,10 +282,7 @@ void ConnectionController::askSshToEnd() {
 
 void ConnectionController::stopSsh(std::function<void()> then) {
     askSshToEnd();
-    awaitSshEnd([this, then = std::move(then)] {
-        m_killTimer.stop();
-        then();
-    });
+    awaitSshEnd(std::move(then));
 }
 
 void ConnectionController::tearDown(std::function<void()> then) {
@@ -295,7 +290,6 @@ void ConnectionController::tearDown(std::function<void()> then) {
     askSshToEnd();
     auto finish = [this, then = std::move(then)] {
         awaitSshEnd([this, then] {
-            m_killTimer.stop();
             clearRecord();
             m_switchedService.clear();
             setConnected(false);
@@ -312,17 +306,15 @@ void ConnectionController::tearDown(std::function<void()> then) {
 }
 
 void ConnectionController::awaitSshEnd(std::function<void()> then) {
-    if (!m_ssh || m_ssh->hasExited()) {
+    auto ended = [this, then = std::move(then)] {
+        m_killTimer.stop();
         then();
-        return;
-    }
-    auto *connection = new QMetaObject::Connection;
-    *connection = QObject::connect(m_ssh.get(), &ShellProcess::exited, this,
-                                   [connection, then = std::move(then)] {
-                                       QObject::disconnect(*connection);
-                                       delete connection;
-                                       then();
-                                   });
+    };
+    if (!m_ssh || m_ssh->hasExited())
+        ended();
+    else
+        QObject::connect(m_ssh.get(), &ShellProcess::exited, this, std::move(ended),
+                         Qt::SingleShotConnection);
 }
 
 void ConnectionController::runCommand(const QString &commandLine, std::function<void(bool)> then) {

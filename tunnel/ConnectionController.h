@@ -115,6 +115,7 @@ private:
     void reportFailure(const QString &message);
     // The disconnect steps: stop ssh, switch the proxy off, wait for ssh's end.
     void tearDown(std::function<void()> then);
+    // Runs `then` once ssh has ended (at once when none runs); no kill is due after that.
     void awaitSshEnd(std::function<void()> then);
     void runCommand(const QString &commandLine, std::function<void(bool succeeded)> then);
     void watchSsh();
