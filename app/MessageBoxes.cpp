@@ -1,5 +1,7 @@
 #include "MessageBoxes.h"
 
+#include "Prompt.h"
+
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -17,21 +19,12 @@ constexpr qsizetype unbrokenRunLimit = 40;
 constexpr qsizetype shortestShownText = 80;
 constexpr QChar zeroWidthSpace(0x200B);
 
-bool isUnwanted(QChar c) {
-    const char16_t u = c.unicode();
-    if (u == '\n' || u == '\t')
-        return false;
-    // Controls, and the marks that reorder text (a server could make a name read backwards).
-    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || (u >= 0x202A && u <= 0x202E) ||
-           (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F;
-}
-
 QString withoutControls(const QString &text) {
     static const QRegularExpression escapeSequences(
         QStringLiteral("\\x1B(\\[[0-?]*[ -/]*[@-~]|\\][^\\x07\\x1B]*(\\x07|\\x1B\\\\)?|[@-_])"));
     QString cleaned = text;
     cleaned.remove(escapeSequences);
-    cleaned.removeIf(isUnwanted);
+    cleaned.removeIf([](QChar c) { return !isShownCharacter(c); });
     return cleaned;
 }
 
@@ -41,7 +34,8 @@ QString breakLongRuns(const QString &text) {
     qsizetype run = 0;
     for (QChar c : text) {
         run = c.isSpace() ? 0 : run + 1;
-        if (run > unbrokenRunLimit) {
+        // Never between the two halves of a character.
+        if (run > unbrokenRunLimit && !c.isLowSurrogate()) {
             result += zeroWidthSpace;
             run = 1;
         }
@@ -134,8 +128,8 @@ DisplayText displayText(const QString &text, qsizetype characterLimit) {
     const qsizetype length = shownLength(cleaned, characterLimit);
     if (length == cleaned.size())
         return {breakLongRuns(cleaned), {}};
-    DisplayText display{breakLongRuns(cleaned.left(length)) + QStringLiteral("\u2026"), {}};
-    display.details = cleaned.left(detailsCharacterLimit);
+    DisplayText display{breakLongRuns(leftWhole(cleaned, length)) + QStringLiteral("\u2026"), {}};
+    display.details = leftWhole(cleaned, detailsCharacterLimit);
     if (cleaned.size() > detailsCharacterLimit)
         display.details += QStringLiteral("\n\u2026");
     return display;

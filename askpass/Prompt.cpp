@@ -2,8 +2,7 @@
 
 #include <QStringList>
 
-namespace {
-bool isAllowed(QChar c) {
+bool isShownCharacter(QChar c) {
     const char16_t u = c.unicode();
     if (u == u'\n' || u == u'\t')
         return true;
@@ -15,7 +14,12 @@ bool isAllowed(QChar c) {
         return false;
     return true;
 }
-} // namespace
+
+QString leftWhole(const QString &text, qsizetype length) {
+    if (length > 0 && length < text.size() && text.at(length - 1).isHighSurrogate())
+        --length;
+    return text.left(length);
+}
 
 PromptKind promptKind(const QString &prompt, const QString &promptHint) {
     if (promptHint == QLatin1String("confirm"))
@@ -33,18 +37,12 @@ QString displayablePrompt(const QString &prompt) {
     QString shown;
     shown.reserve(qMin(prompt.size(), maxPromptLength + 1));
     for (const QChar c : prompt) {
-        if (isAllowed(c))
+        if (isShownCharacter(c))
             shown.append(c);
     }
     shown = shown.trimmed();
-    if (shown.size() > maxPromptLength) {
-        int cut = maxPromptLength;
-        // Never split a surrogate pair.
-        if (shown.at(cut - 1).isHighSurrogate())
-            --cut;
-        shown.truncate(cut);
-        shown.append(QChar(0x2026));
-    }
+    if (shown.size() > maxPromptLength)
+        shown = leftWhole(shown, maxPromptLength) + QChar(0x2026);
     return shown;
 }
 

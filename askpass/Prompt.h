@@ -16,6 +16,13 @@ enum class PromptKind {
 // "(yes/no)?" or "(yes/no/[fingerprint])?" is a question, and anything else asks for a secret.
 PromptKind promptKind(const QString &prompt, const QString &promptHint);
 
+// Whether text that came from ssh (and, in part, from the server) may show the character: no
+// control characters other than line feed and tab, and none of the marks that reorder text (a
+// server could make a fingerprint or a name read backwards).
+bool isShownCharacter(QChar c);
+// The first `length` UTF-16 units of `text`, one fewer where the cut would split a character.
+QString leftWhole(const QString &text, qsizetype length);
+
 // The longest prompt shown; ssh's own are a few hundred characters.
 constexpr int maxPromptLength = 2000;
 
