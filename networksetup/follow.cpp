@@ -58,11 +58,9 @@ void switchTo(DesktopProxy &backend, const ServiceProxy &active, bool reassert, 
             return;
         previous = found->second;
     }
+    // Keys still holding what we wrote keep what they held before us; a new record takes all.
     DesktopRecord &record = state.desktops[backend.id()];
-    if (previous)
-        adoptUserChanges(record, before);
-    else
-        record.saved = before;
+    adoptUserChanges(record, before);
     record.written = wanted;
     const auto putBack = [&] {
         if (previous)

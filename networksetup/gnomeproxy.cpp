@@ -218,8 +218,7 @@ public:
         const bool dconf = backendType_ == "DConfSettingsBackend";
         if (!gio_.syncBy(earlier(deadline_, deadlineIn(std::chrono::seconds(2))))) {
             error = "the settings storage (" + backendType_ +
-                    ") did not confirm the change in "
-                    "time" +
+                    ") did not confirm the change in time" +
                     (dconf ? std::string(": is dconf-service hanging?") : "");
             return false;
         }

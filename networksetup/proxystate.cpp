@@ -365,8 +365,10 @@ bool StateStore::load(ProxyState &state, std::string &error) {
     std::string why = n < 0 ? std::string("read error: ") + std::strerror(errno) : "";
     if (why.empty() && text.size() > maxFileSize)
         why = "it grew past " + std::to_string(maxFileSize) + " bytes while being read";
-    if (why.empty() && parseState(text, state, why))
+    if (why.empty() && parseState(text, state, why)) {
+        knownText_ = std::move(text);
         return true;
+    }
     // Never overwritten: it may hold the only copy of the user's proxy settings.
     error = "cannot use the state file " + statePath_ + " (" + why +
             "); the desktop's proxy was left as it is. Move the file away to start afresh (it "
@@ -375,6 +377,9 @@ bool StateStore::load(ProxyState &state, std::string &error) {
 }
 
 bool StateStore::save(const ProxyState &state, std::string &error) {
+    std::string text = serializeState(state);
+    if (!knownText_.empty() && text == knownText_)
+        return true;
     if (!openDirectory(true, error))
         return false;
     // A fresh name each time, created exclusively: nothing planted under it is ever followed.
@@ -397,7 +402,7 @@ bool StateStore::save(const ProxyState &state, std::string &error) {
         error = "cannot write " + directory_ + "/" + temp + ": " + std::strerror(errno);
         return false;
     }
-    const bool written = writeAll(fd, serializeState(state)) && fsync(fd) == 0;
+    const bool written = writeAll(fd, text) && fsync(fd) == 0;
     const int savedErrno = errno;
     close(fd);
     if (!written || renameat(directoryFd_, temp.c_str(), directoryFd_, stateName) != 0) {
@@ -405,6 +410,7 @@ bool StateStore::save(const ProxyState &state, std::string &error) {
         unlinkat(directoryFd_, temp.c_str(), 0);
         return false;
     }
+    knownText_ = std::move(text);
     return true;
 }
 

@@ -78,6 +78,9 @@ private:
     std::string statePath_;
     int directoryFd_ = -1;
     int lockFd_ = -1;
+    // What the file holds as far as we know, having read or written it under the lock: saving
+    // the same again is skipped.
+    std::string knownText_;
 
     bool openDirectory(bool create, std::string &error);
 };
