@@ -170,9 +170,7 @@ void AppDelegate::loadSettings() {
     privateKeyFile =
         store.text(SettingsKeys::privateKeyFile).value_or(DelegateDefaults::privateKeyFile);
 
-    // Detection runs only while no service is stored; a stored empty name stays empty.
-    const std::optional<QString> storedService = store.text(SettingsKeys::networkService);
-    networkService = storedService ? *storedService : m_networkServices->detectedService();
+    networkService = m_networkServices->serviceOr(store.text(SettingsKeys::networkService));
 }
 
 void AppDelegate::configureMenu() {

@@ -68,7 +68,8 @@ int runLoginCheck(const TunnelRecordFile &recordFile) {
              outcome.commandLine + QLatin1Char('\n') + failureDescription(outcome));
         return 1;
     }
-    recordFile.clear(error);
+    if (!recordFile.clear(error))
+        tell(error, {}); // the next check switches it off once more, which does no harm
     tell(QCoreApplication::translate(
              "LoginCheck", "The proxy left on by an earlier run of Zentrel VPN was switched off."),
          {});

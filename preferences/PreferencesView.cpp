@@ -146,10 +146,7 @@ QString PreferencesView::privateKeyFile() const {
 }
 
 QString PreferencesView::networkService() const {
-    // Detection runs only while no service is stored.
-    if (const std::optional<QString> stored = m_store.text(SettingsKeys::networkService))
-        return *stored;
-    return m_services->detectedService();
+    return m_services->serviceOr(m_store.text(SettingsKeys::networkService));
 }
 
 QString PreferencesView::sshKeyArgument() const {

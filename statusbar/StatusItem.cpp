@@ -20,7 +20,9 @@ QString installedThemeName(StatusGlyph glyph) {
 }
 } // namespace
 
-StatusItem::StatusItem(QObject *parent) : QObject(parent) {
+StatusItem::StatusItem(QObject *parent)
+    : QObject(parent), m_connectedThemeName(installedThemeName(StatusGlyph::Connected)),
+      m_disconnectedThemeName(installedThemeName(StatusGlyph::Disconnected)) {
     m_trayIcon.setToolTip(statusToolTip(StatusState::NotConfigured));
     makeIcons();
     showIcon();
@@ -47,10 +49,8 @@ bool StatusItem::eventFilter(QObject *watched, QEvent *event) {
 void StatusItem::makeIcons() {
     const QColor colour = statusGlyphColour(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
                                             QGuiApplication::palette().color(QPalette::WindowText));
-    m_connectedIcon =
-        statusIcon(StatusGlyph::Connected, colour, installedThemeName(StatusGlyph::Connected));
-    m_disconnectedIcon = statusIcon(StatusGlyph::Disconnected, colour,
-                                    installedThemeName(StatusGlyph::Disconnected));
+    m_connectedIcon = statusIcon(StatusGlyph::Connected, colour, m_connectedThemeName);
+    m_disconnectedIcon = statusIcon(StatusGlyph::Disconnected, colour, m_disconnectedThemeName);
 }
 
 void StatusItem::showIcon() {

@@ -32,6 +32,9 @@ private:
     void makeIcons();
     void showIcon();
 
+    // Looked up once: whether the icons are installed does not change with the palette.
+    const QString m_connectedThemeName;
+    const QString m_disconnectedThemeName;
     QSystemTrayIcon m_trayIcon;
     QIcon m_connectedIcon;
     QIcon m_disconnectedIcon;

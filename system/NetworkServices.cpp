@@ -29,6 +29,10 @@ QString NetworkServiceCache::detectedService() {
     return m_wifiService->isEmpty() ? services().value(0) : *m_wifiService;
 }
 
+QString NetworkServiceCache::serviceOr(const std::optional<QString> &stored) {
+    return stored ? *stored : detectedService();
+}
+
 QStringList NetworkServiceCache::services() {
     if (!m_services)
         m_services = listNetworkServices();

@@ -30,6 +30,8 @@ public:
     // The service to use when none is chosen: the Wi-Fi service, else the first one listed (the
     // one carrying the default route, on Linux), else "". The listing runs only without Wi-Fi.
     QString detectedService();
+    // The stored service when there is one, even "": detection runs only while none is stored.
+    QString serviceOr(const std::optional<QString> &stored);
     // listNetworkServices()'s answer.
     QStringList services();
     // The network changed: the next question runs its pipeline again.

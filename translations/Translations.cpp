@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -32,8 +33,10 @@ bool install(QCoreApplication &application, const QString &base, const QString &
     translator.release(); // owned by the application from here on
     return true;
 }
-} // namespace
 
+// Walks `languages` (QLocale::uiLanguages(), most preferred first) and returns the first one
+// that `available` accepts (or "" for none). English, the language the texts are written in, ends
+// the walk: a user who prefers English over German gets English.
 QString firstTranslatedLanguage(const QStringList &languages,
                                 const std::function<bool(const QString &)> &available) {
     for (const QString &language : languages) {
@@ -44,6 +47,7 @@ QString firstTranslatedLanguage(const QStringList &languages,
     }
     return QString();
 }
+} // namespace
 
 void installTranslations(QCoreApplication &application) {
     const QStringList languages = QLocale().uiLanguages();
