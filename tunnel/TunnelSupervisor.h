@@ -97,6 +97,9 @@ signals:
     void actionNeeded(TunnelAction action);
     void failed(const QString &message);
     void reconnectingChanged(bool reconnecting);
+    // The address our ssh is connected to (4 or 16 bytes, network order), once it is known:
+    // whether the network is there is a question of a route to it.
+    void serverAddressChanged(const QByteArray &address);
 
 private:
     void handle(TunnelEvent event, const QString &message = {});
