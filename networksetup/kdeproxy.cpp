@@ -10,6 +10,7 @@ namespace zentrel::networksetup {
 namespace {
 
 const char group[] = "Proxy Settings";
+const char manualType[] = "1";              // ProxyType: use the host keys below
 const char absentMarker[] = "\x1f(absent)"; // kreadconfig's --default; no real value looks so
 
 class KdeProxy : public DesktopProxy {
@@ -40,7 +41,7 @@ public:
     SettingMap socksSettings(const std::string &host, int port) const override {
         // Emptied rather than deleted: a deleted key would let a system-wide default through.
         return {
-            {"ProxyType", {true, "1"}}, // manual
+            {"ProxyType", {true, manualType}},
             {"socksProxy", {true, kdeProxyValue("socks", host, port)}},
             {"httpProxy", {true, ""}},
             {"httpsProxy", {true, ""}},
@@ -49,7 +50,19 @@ public:
     }
 
     bool write(const SettingMap &values, std::string &error) override {
-        for (const auto &[key, value] : values) {
+        // One tool call per key, and a kill may fall between any two. Into manual mode the
+        // type goes last, so that it never points at hosts not yet in place; out of it, first,
+        // so that nothing goes to an address half put back.
+        std::vector<std::string> order;
+        for (const auto &entry : values)
+            if (entry.first != "ProxyType")
+                order.push_back(entry.first);
+        if (const auto type = values.find("ProxyType"); type != values.end())
+            order.insert(type->second == SettingValue{true, manualType} ? order.end()
+                                                                        : order.begin(),
+                         type->first);
+        for (const std::string &key : order) {
+            const SettingValue &value = values.at(key);
             std::vector<std::string> argv = {writeTool_, "--file", file_, "--group",
                                              group,      "--key",  key};
             if (value.present) {

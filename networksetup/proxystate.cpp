@@ -129,12 +129,33 @@ bool unseal(const std::string &text, std::string &body, std::string &error) {
     return true;
 }
 
+// False with errno set when the folder cannot be flushed to disk.
+bool syncFolder(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = fsync(fd) == 0;
+    const int savedErrno = errno;
+    close(fd);
+    errno = savedErrno;
+    return synced;
+}
+
 bool makeDirectories(const std::string &path) {
     for (size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos == path.size() || path[pos] == '/') {
             const std::string prefix = path.substr(0, pos);
-            if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+            if (mkdir(prefix.c_str(), 0700) == 0) {
+                // A new folder survives a power cut only once its parent's entry is on disk.
+                const size_t slash = prefix.rfind('/');
+                const std::string parent = slash == std::string::npos ? "."
+                                           : slash == 0               ? "/"
+                                                                      : prefix.substr(0, slash);
+                if (!syncFolder(parent))
+                    return false;
+            } else if (errno != EEXIST) {
                 return false;
+            }
         }
     }
     return true;
@@ -408,6 +429,12 @@ bool StateStore::save(const ProxyState &state, std::string &error) {
     if (!written || renameat(directoryFd_, temp.c_str(), directoryFd_, stateName) != 0) {
         error = "cannot write " + statePath_ + ": " + std::strerror(written ? errno : savedErrno);
         unlinkat(directoryFd_, temp.c_str(), 0);
+        return false;
+    }
+    // The rename lasts a power cut only once the folder is on disk. The desktop changes after
+    // this returns, so the record of what to restore must not be able to vanish before it.
+    if (fsync(directoryFd_) != 0) {
+        error = "cannot write " + statePath_ + ": " + std::strerror(errno);
         return false;
     }
     knownText_ = std::move(text);

@@ -39,6 +39,21 @@ expect_eq "on: exceptions stay" "localhost,127.0.0.1,.corp" "$(kread NoProxyFor)
 proxy_off Wi-Fi || fail "off failed"
 expect_eq "off: file as before, no stale keys" "$before" "$(entries)"
 
+# One kwriteconfig5 call per key, and a kill may fall between any two: on writes ProxyType
+# after the hosts it points at, off before it puts the user's hosts back.
+mkdir -p "$TMP/logged"
+printf '#!/bin/bash\necho "$*" >>"%s"\nexec /usr/bin/kwriteconfig5 "$@"\n' "$TMP/writes.log" \
+    >"$TMP/logged/kwriteconfig5"
+chmod +x "$TMP/logged/kwriteconfig5"
+for state in on off; do
+    PATH="$TMP/logged:$PATH" networksetup -setsocksfirewallproxystate Wi-Fi $state || fail "logged $state failed"
+    keys=$(sed -n 's/.* --key \([^ ]*\) .*/\1/p' "$TMP/writes.log" | xargs)
+    rm "$TMP/writes.log"
+    [[ $state == on ]] && pattern="* * * * ProxyType" || pattern="ProxyType * * * *"
+    [[ $keys == $pattern ]] || fail "$state: kwriteconfig5 wrote the keys in this order: $keys"
+done
+expect_eq "logged cycle restores" "$before" "$(entries)"
+
 # The user changes one setting while we are on: theirs stays, every other comes back, and
 # the keys that did not exist before are gone again.
 rest="httpProxy=http://proxy.corp 3128 httpsProxy=(absent) ftpProxy=(absent)"
