@@ -26,6 +26,49 @@ void setCloseOnExecAndNonBlocking(int descriptor) {
     fcntl(descriptor, F_SETFD, FD_CLOEXEC);
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) | O_NONBLOCK);
 }
+
+// The address of the socket at a path. A path too long for an address (108 bytes on Linux, less
+// than some homes need) is named through a descriptor of its folder, kept open while the
+// address is in use.
+class SocketAddress {
+public:
+    explicit SocketAddress(const QString &path) {
+        QByteArray encoded = QFile::encodeName(path);
+#ifdef Q_OS_LINUX
+        const qsizetype slash = encoded.lastIndexOf('/');
+        if (encoded.size() >= qsizetype(sizeof m_address.sun_path) && slash > 0) {
+            m_folder = open(encoded.left(slash).constData(),
+                            O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (m_folder >= 0)
+                encoded = "/proc/self/fd/" + QByteArray::number(m_folder) + encoded.mid(slash);
+        }
+#endif
+        m_valid = encoded.size() < qsizetype(sizeof m_address.sun_path);
+        if (m_valid) {
+            m_address.sun_family = AF_UNIX;
+            std::memcpy(m_address.sun_path, encoded.constData(), size_t(encoded.size()));
+        }
+    }
+    ~SocketAddress() {
+        if (m_folder >= 0)
+            ::close(m_folder);
+    }
+    SocketAddress(const SocketAddress &) = delete;
+    SocketAddress &operator=(const SocketAddress &) = delete;
+
+    bool isValid() const {
+        return m_valid;
+    }
+    const sockaddr *get() const {
+        return reinterpret_cast<const sockaddr *>(&m_address);
+    }
+    static constexpr socklen_t size = sizeof(sockaddr_un);
+
+private:
+    sockaddr_un m_address{};
+    int m_folder = -1;
+    bool m_valid = false;
+};
 } // namespace
 
 struct ActivationServer::Client {
@@ -75,13 +118,11 @@ ActivationServer::~ActivationServer() {
 bool ActivationServer::listen(QString &error) {
     stopListening();
     const QByteArray path = QFile::encodeName(m_path);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= qsizetype(sizeof address.sun_path)) {
+    const SocketAddress address(m_path);
+    if (!address.isValid()) {
         error = tr("The path %1 is too long for a socket.").arg(m_path);
         return false;
     }
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     // What an ended instance left is replaced (the folder is ours alone).
     if (unlink(path.constData()) != 0 && errno != ENOENT) {
         error = tr("%1 is in the way: %2.").arg(m_path, systemError(errno));
@@ -93,7 +134,7 @@ bool ActivationServer::listen(QString &error) {
         return false;
     }
     setCloseOnExecAndNonBlocking(m_socket);
-    if (bind(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+    if (bind(m_socket, address.get(), SocketAddress::size) != 0 ||
         chmod(path.constData(), 0600) != 0 || ::listen(m_socket, clientLimit) != 0) {
         error = tr("%1 cannot be made: %2.").arg(m_path, systemError(errno));
         stopListening();
@@ -189,4 +230,26 @@ void ActivationServer::stopListening() {
     if (m_socket >= 0)
         ::close(m_socket);
     m_socket = -1;
+}
+
+bool ActivationServer::sendLine(const QString &path, const QByteArray &line) {
+    const SocketAddress address(path);
+    if (!address.isValid())
+        return false;
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const timeval timeout{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    bool sent = ::connect(fd, address.get(), SocketAddress::size) == 0;
+    for (qsizetype done = 0; sent && done < line.size();) {
+        const ssize_t count =
+            send(fd, line.constData() + done, size_t(line.size() - done), MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR)
+            continue;
+        sent = count > 0;
+        done += sent ? count : 0;
+    }
+    ::close(fd);
+    return sent;
 }

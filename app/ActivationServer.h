@@ -31,6 +31,10 @@ public:
     // socket cannot be made.
     bool listen(QString &error);
 
+    // What a later start does: sends `line` to the socket at `path`. False when nobody listens
+    // or takes it in time.
+    static bool sendLine(const QString &path, const QByteArray &line);
+
 signals:
     // A client sent `line` (without its line feed).
     void lineReceived(const QByteArray &line);

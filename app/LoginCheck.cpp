@@ -1,5 +1,6 @@
 #include "LoginCheck.h"
 
+#include "SingleInstance.h"
 #include "TimedCommand.h"
 #include "TunnelRecord.h"
 
@@ -38,7 +39,17 @@ CommandOutcome runAndWait(const QString &commandLine) {
 }
 } // namespace
 
-int runLoginCheck(const TunnelRecordFile &recordFile) {
+int runLoginCheck(const TunnelRecordFile &recordFile, SingleInstance &instance) {
+    // While it reconnects, or connects, a running instance's record names no live ssh, yet the
+    // proxy is on for good reason. Where the lock cannot be had at all, no instance can run
+    // either, and the check goes on.
+    if (instance.holdOffPrimary() == SingleInstance::Hold::PrimaryRunning) {
+        std::fprintf(
+            stderr, "zentrel-vpn: %s\n",
+            qPrintable(QCoreApplication::translate(
+                "LoginCheck", "Zentrel VPN is running and looks after the proxy itself.")));
+        return 0;
+    }
     const TunnelRecordFile::Loaded loaded = recordFile.load();
     if (!loaded.error.isEmpty()) {
         tell(QCoreApplication::translate(

@@ -6,81 +6,135 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <cerrno>
 #include <cstring>
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 const QByteArray activationLine = "show";
 
-// The session's runtime folder, if it is private to us.
-QString runtimeFolder() {
-#ifdef Q_OS_MACOS
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+// Byte-range locks on the lock file, which the kernel drops when the process ends, so that no
+// lock outlives its instance. Where there are locks of the open file (Linux), two holders in
+// one process exclude each other too, and closing one descriptor never drops another's.
+#ifdef F_OFD_SETLK
+constexpr int setLock = F_OFD_SETLK;
+constexpr int getLock = F_OFD_GETLK;
 #else
-    const QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+constexpr int setLock = F_SETLK;
+constexpr int getLock = F_GETLK;
 #endif
-    if (!QDir::isAbsolutePath(folder))
-        return QString();
-    QString why;
-    if (isPrivateFolder(folder, why))
-        return folder;
-    qWarning("Zentrel VPN does not use the runtime folder: %s", qUtf8Printable(why));
-    return QString();
+// The first byte is held by the primary for its whole life, the second by a login check while
+// it works.
+constexpr off_t primaryByte = 0;
+constexpr off_t checkByte = 1;
+// How long a start waits for a login check, or a login check for another: long enough for the
+// check's proxy command, short enough that a stuck check cannot keep the application away.
+constexpr int checkWaitMs = 30000;
+
+struct flock byteLock(short type, off_t byte) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return lock;
 }
 
-// Whether nothing but our own regular file, or nothing at all, is at `path`.
-bool freeForOurFile(const QString &path) {
-    struct stat status {};
-    if (lstat(QFile::encodeName(path).constData(), &status) != 0)
-        return errno == ENOENT;
-    return S_ISREG(status.st_mode) && status.st_uid == geteuid();
+// False with errno EAGAIN or EACCES when someone else holds the byte.
+bool tryLock(int descriptor, off_t byte) {
+    struct flock lock = byteLock(F_WRLCK, byte);
+    return fcntl(descriptor, setLock, &lock) == 0;
+}
+
+bool lockWithin(int descriptor, off_t byte, int milliseconds) {
+    const QDeadlineTimer deadline(milliseconds);
+    while (!tryLock(descriptor, byte)) {
+        if ((errno != EAGAIN && errno != EACCES && errno != EINTR) || deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+void unlock(int descriptor, off_t byte) {
+    struct flock lock = byteLock(F_UNLCK, byte);
+    fcntl(descriptor, setLock, &lock);
+}
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent)
-    : QObject(parent), m_name(name), m_folder(runtimeFolder()) {
+    : QObject(parent), m_name(name), m_folder(defaultFolder()) {
     if (m_folder.isEmpty()) {
-        const QString cache =
-            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-        m_folder = cache + QStringLiteral("/zentrel-vpn");
-        if (!makePrivateFolder(m_folder, m_error)) {
-            m_error += QLatin1Char(' ') +
-                       tr("Zentrel VPN keeps its lock file there, so it must be a folder of yours "
-                          "that only you can change. Remove it, and Zentrel VPN makes it anew.");
-            m_folder.clear();
-        }
+        m_error = tr("Your user has no home folder in the password database, and Zentrel VPN "
+                     "keeps its lock file there.");
+    } else if (!makePrivateFolder(m_folder, m_error)) {
+        m_error += QLatin1Char(' ') +
+                   tr("Zentrel VPN keeps its lock file there, so it must be a folder of yours "
+                      "that only you can change. Remove it, and Zentrel VPN makes it anew.");
+        m_folder.clear();
     }
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    // The socket goes while the lock is still held, never that of an instance started since.
+    m_server.reset();
+    if (m_lock >= 0)
+        close(m_lock);
+}
 
-SingleInstance::Start SingleInstance::becomePrimary() {
+QString SingleInstance::defaultFolder() {
+    // Not $HOME nor XDG_*: a start from cron, `env -i` or a launcher that sets them otherwise
+    // must still find the instance that runs. Not /run/user/UID either: it comes and goes with
+    // the user's sessions, which an instance may outlive.
+    const passwd *entry = getpwuid(getuid());
+    if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/')
+        return QString();
+    return QDir::cleanPath(QFile::decodeName(entry->pw_dir) +
+                           QStringLiteral("/.local/state/zentrel-vpn"));
+}
+
+bool SingleInstance::openLock() {
+    if (m_lock >= 0)
+        return true;
     if (m_folder.isEmpty())
-        return Start::Impossible;
-
-    const QString lockPath = QDir(m_folder).filePath(m_name + QStringLiteral(".lock"));
-    if (!freeForOurFile(lockPath)) {
+        return false;
+    const QString path = QDir(m_folder).filePath(m_name + QStringLiteral(".lock"));
+    const QByteArray encoded = QFile::encodeName(path);
+    m_lock =
+        open(encoded.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int openError = errno;
+    struct stat status {};
+    if (m_lock >= 0 && fstat(m_lock, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_uid == geteuid())
+        return true;
+    if (m_lock >= 0 || lstat(encoded.constData(), &status) == 0)
         m_error = tr("%1 is in the way of its lock file: it is not a file of yours. Remove it, "
                      "then start Zentrel VPN again.")
-                      .arg(lockPath);
+                      .arg(path);
+    else
+        m_error = tr("Its lock file %1 cannot be made: %2.").arg(path, systemError(openError));
+    if (m_lock >= 0)
+        close(m_lock);
+    m_lock = -1;
+    return false;
+}
+
+SingleInstance::Start SingleInstance::becomePrimary() {
+    if (!openLock())
         return Start::Impossible;
-    }
-    m_lock = std::make_unique<QLockFile>(lockPath);
-    // A lock left by a crashed instance names a dead process and is taken over; a live one
-    // never goes stale.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        if (m_lock->error() == QLockFile::LockFailedError)
+    if (!tryLock(m_lock, primaryByte)) {
+        if (errno == EAGAIN || errno == EACCES)
             return Start::AlreadyRunning;
-        m_error = tr("Its lock file %1 cannot be made.").arg(lockPath);
+        m_error = tr("Its lock file in %1 cannot be locked: %2.").arg(m_folder, systemError(errno));
         return Start::Impossible;
     }
 
@@ -94,42 +148,39 @@ SingleInstance::Start SingleInstance::becomePrimary() {
     QString why;
     if (!m_server->listen(why))
         qWarning("Zentrel VPN cannot listen for later starts: %s", qUtf8Printable(why));
+
+    // A login check that looked before we took the lock may still be putting back what an
+    // earlier run left: take nothing over until it is done.
+    if (lockWithin(m_lock, checkByte, checkWaitMs))
+        unlock(m_lock, checkByte);
     return Start::Primary;
 }
 
-namespace {
-// Sends one line to the local socket at `path`; false when nobody listens or takes it in time.
-bool sendLine(const QString &path, const QByteArray &line) {
-    sockaddr_un address{};
-    const QByteArray encoded = QFile::encodeName(path);
-    if (encoded.size() >= qsizetype(sizeof address.sun_path))
-        return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const timeval timeout{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    bool sent = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    for (qsizetype done = 0; sent && done < line.size();) {
-        const ssize_t count =
-            send(fd, line.constData() + done, size_t(line.size() - done), MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR)
-            continue;
-        sent = count > 0;
-        done += sent ? count : 0;
+SingleInstance::Hold SingleInstance::holdOffPrimary() {
+    if (!openLock())
+        return Hold::Impossible;
+    // The check's byte first, then a look at the primary's: a primary that takes its byte
+    // after the look waits for ours.
+    if (!lockWithin(m_lock, checkByte, checkWaitMs)) {
+        m_error = tr("Its lock file in %1 cannot be locked: %2.").arg(m_folder, systemError(errno));
+        return Hold::Impossible;
     }
-    close(fd);
-    return sent;
+    struct flock probe = byteLock(F_WRLCK, primaryByte);
+    if (fcntl(m_lock, getLock, &probe) != 0) {
+        m_error = tr("Its lock file in %1 cannot be read: %2.").arg(m_folder, systemError(errno));
+        return Hold::Impossible;
+    }
+    if (probe.l_type == F_UNLCK)
+        return Hold::Held;
+    unlock(m_lock, checkByte);
+    return Hold::PrimaryRunning;
 }
-} // namespace
 
 bool SingleInstance::activatePrimary() {
     // The running instance may still be starting up: give it a moment to listen.
     const QDeadlineTimer deadline(3000);
     while (!deadline.hasExpired()) {
-        if (sendLine(socketPath(), activationLine + '\n'))
+        if (ActivationServer::sendLine(socketPath(), activationLine + '\n'))
             return true;
         QThread::msleep(50);
     }

@@ -6,10 +6,10 @@
 #include <memory>
 
 class ActivationServer;
-class QLockFile;
 
-// Keeps to one running application per user: two would fight over the same proxy. The first
-// start holds a lock for its whole life and listens; a later start asks it to show itself.
+// Keeps to one running application per user: two would fight over the same proxy and the same
+// tunnel record. The first start holds a lock for its whole life and listens; a later start asks
+// it to show itself.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -19,15 +19,26 @@ public:
         AlreadyRunning, // another process is
         Impossible,     // see error()
     };
+    enum class Hold {
+        Held,           // no instance runs, and none can take over until this object is gone
+        PrimaryRunning, // an instance runs: what it owns is its own business
+        Impossible,     // see error()
+    };
 
     // `name` tells applications apart.
     explicit SingleInstance(const QString &name = QStringLiteral("zentrel-vpn"),
                             QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // The lock and the socket live in the session's runtime folder, or where there is none of
-    // ours, in a private folder under the user's cache; never where others can write.
+    // Where the lock and the socket live: ~/.local/state/zentrel-vpn, with the home taken from
+    // the password database, so that every start of the user's finds the same lock whatever
+    // its environment.
+    static QString defaultFolder();
+
     Start becomePrimary();
+    // For work on what a running instance owns, done without becoming one (the login check).
+    // A primary that starts while this is held waits, before it takes anything over.
+    Hold holdOffPrimary();
     // Why the application cannot start, in a sentence or two.
     QString error() const { return m_error; }
     // Tells the running instance that someone started the application again. Returns whether
@@ -38,11 +49,12 @@ signals:
     void activationRequested();
 
 private:
+    bool openLock();
     QString socketPath() const;
 
     QString m_name;
     QString m_folder;
     QString m_error;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lock = -1;
     std::unique_ptr<ActivationServer> m_server;
 };

@@ -56,7 +56,8 @@ int main(int argc, char *argv[]) {
         QCoreApplication application(argc, argv);
         installTranslations(application);
         putHelperDirectoryOnPath();
-        return runLoginCheck(TunnelRecordFile());
+        SingleInstance instance;
+        return runLoginCheck(TunnelRecordFile(), instance);
     }
 
     QApplication application(argc, argv);

@@ -1,33 +1,50 @@
-#include "SettingsKeys.h"
 #include "SingleInstance.h"
 #include "TestEnvironment.h"
+#include "TunnelRecord.h"
 
 #include <QApplication>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 
+#include <fcntl.h>
 #include <unistd.h>
 
+// Run through tests/support/with-own-home --long: the lock lives in the home that the password
+// database names, here a scratch one whose path is too long for a socket address.
 namespace {
 using Environment = QList<std::pair<QString, QString>>;
 
 // Starts the real application with the environment changed as given ("" removes a variable).
-void startApp(QProcess &process, const Environment &changes) {
+void startApp(QProcess &process, const Environment &changes,
+              const QStringList &arguments = QStringList()) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto &[name, value] : changes)
         value.isEmpty() ? environment.remove(name) : environment.insert(name, value);
     process.setProcessEnvironment(environment);
-    process.setProgram(QStringLiteral(ZENTREL_APP_PATH));
-    process.start();
+    process.start(QStringLiteral(ZENTREL_APP_PATH), arguments);
 }
 
 // Runs it to its end: its exit status (-1 when it did not end) and what it said on stderr.
-std::pair<int, QByteArray> runApp(const Environment &changes) {
+std::pair<int, QByteArray> runApp(const Environment &changes,
+                                  const QStringList &arguments = QStringList()) {
     QProcess process;
-    startApp(process, changes);
+    startApp(process, changes, arguments);
     const bool ended = process.waitForFinished(10000);
     return {ended ? process.exitCode() : -1, process.readAllStandardError()};
+}
+
+QByteArray run(const QString &program, const QStringList &arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return process.readAllStandardOutput().trimmed();
+}
+
+QByteArray proxyMode() {
+    return run(
+        QStringLiteral("gsettings"),
+        {QStringLiteral("get"), QStringLiteral("org.gnome.system.proxy"), QStringLiteral("mode")});
 }
 
 void writeFile(const QString &path, const QByteArray &contents) {
@@ -45,11 +62,9 @@ public:
 
 private slots:
     void initTestCase() {
-        QDir().mkpath(m_environment.path(QStringLiteral("run")));
-        QFile::setPermissions(m_environment.path(QStringLiteral("run")),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                  QFileDevice::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_environment.path(QStringLiteral("run"))));
+        QVERIFY2(qEnvironmentVariableIsSet("ZENTREL_OWN_HOME"),
+                 "run through tests/support/with-own-home, never in the user's own home");
+        QVERIFY(m_folder.size() > 108);
     }
 
     void secondInstanceWakesTheFirst() {
@@ -58,14 +73,18 @@ private slots:
         QSignalSpy activations(&first, &SingleInstance::activationRequested);
 
         // A client that says nothing is not kept waiting for.
+        const int folder = open(QFile::encodeName(m_folder).constData(), O_PATH | O_DIRECTORY);
+        QVERIFY(folder >= 0);
         QLocalSocket idle;
-        idle.connectToServer(m_environment.path(QStringLiteral("run/zentrel-test.socket")));
+        idle.connectToServer(QStringLiteral("/proc/self/fd/%1/zentrel-test.socket").arg(folder));
         QVERIFY(idle.waitForConnected(1000));
+        close(folder);
         QSignalSpy hungUp(&idle, &QLocalSocket::disconnected);
         QVERIFY(hungUp.wait(4000));
 
         SingleInstance second(QStringLiteral("zentrel-test"));
         QCOMPARE(second.becomePrimary(), SingleInstance::Start::AlreadyRunning);
+        QCOMPARE(second.holdOffPrimary(), SingleInstance::Hold::PrimaryRunning);
         QVERIFY(second.activatePrimary());
         QVERIFY(activations.wait(5000));
 
@@ -75,15 +94,9 @@ private slots:
     }
 
     void leftoversOfAnEndedInstanceDoNotBlock() {
-        // What a crash leaves behind: a lock naming a dead process and a dead socket file.
-        const QString lock = m_environment.path(QStringLiteral("run/zentrel-crashed.lock"));
-        QFile file(lock);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("999999\nzentrel-vpn\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        file.close();
-        QFile socket(m_environment.path(QStringLiteral("run/zentrel-crashed.socket")));
-        QVERIFY(socket.open(QIODevice::WriteOnly));
-        socket.close();
+        // What a crash leaves behind: a lock file and a dead socket file.
+        writeFile(m_folder + QStringLiteral("/zentrel-crashed.lock"), "999999\n");
+        writeFile(m_folder + QStringLiteral("/zentrel-crashed.socket"), "");
 
         SingleInstance instance(QStringLiteral("zentrel-crashed"));
         QCOMPARE(instance.becomePrimary(), SingleInstance::Start::Primary);
@@ -91,64 +104,106 @@ private slots:
         QVERIFY(later.activatePrimary());
     }
 
-    void neverInAFolderOthersCanWrite() {
-        // No runtime folder, and the one Qt would fall back to (in the temporary folder,
-        // where another user has left a lock of ours) is another user's.
-        const QString shared = m_environment.path(QStringLiteral("tmp"));
-        const QString cache = m_environment.path(QStringLiteral("cache"));
-        QVERIFY(QDir().mkpath(shared + QStringLiteral("/runtime-") + currentLoginName()));
-        writeFile(shared + QStringLiteral("/zentrel-vpn.lock"),
-                  "1\nzentrel-vpn\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        const bool root = geteuid() == 0;
-        if (root) {
-            for (const QString &path :
-                 QDir(shared).entryList(QDir::NoDotAndDotDot | QDir::AllEntries))
-                QCOMPARE(::chown(QFile::encodeName(shared + '/' + path).constData(), 65534, 65534),
-                         0);
-        }
-        const Environment environment = {{QStringLiteral("XDG_RUNTIME_DIR"), QString()},
-                                         {QStringLiteral("TMPDIR"), shared},
-                                         {QStringLiteral("XDG_CACHE_HOME"), cache}};
-
-        // Our own private folder instead, found again by a second start.
+    void oneInstanceWhateverTheEnvironment() {
+        // One start from a session, one as cron or `env -i` starts it: no runtime folder, and
+        // another idea of home.
+        const QString run = m_environment.path(QStringLiteral("run"));
+        QVERIFY(QDir().mkpath(run));
+        QVERIFY(QFile::setPermissions(run, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner));
         QProcess first;
-        startApp(first, environment);
-        const QString own = cache + QStringLiteral("/zentrel-vpn");
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(own + QStringLiteral("/zentrel-vpn.socket")), 15000);
-        QCOMPARE(QFile::permissions(own) & 0x0777,
-                 QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
-        QCOMPARE(runApp(environment).first, 0);
+        startApp(first, {{QStringLiteral("XDG_RUNTIME_DIR"), run}});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_folder + QStringLiteral("/zentrel-vpn.socket")),
+                                 15000);
+        const QString elsewhere = m_environment.path(QStringLiteral("elsewhere"));
+        const Environment bare = {{QStringLiteral("XDG_RUNTIME_DIR"), QString()},
+                                  {QStringLiteral("HOME"), elsewhere},
+                                  {QStringLiteral("XDG_STATE_HOME"), elsewhere},
+                                  {QStringLiteral("XDG_CACHE_HOME"), elsewhere}};
+        // It ends at once (a primary would run on) and with success: the first took its call.
+        QCOMPARE(runApp(bare).first, 0);
         QCOMPARE(first.state(), QProcess::Running);
         first.terminate();
         QVERIFY(first.waitForFinished(10000));
+        QCOMPARE(QFile::permissions(m_folder) & 0x0777,
+                 QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
 
         // What stands in the way is named, and the start fails.
         auto refused = [&](const QString &path) {
-            const auto [status, errors] = runApp(environment);
+            const auto [status, errors] = runApp(bare);
             QCOMPARE(status, 1);
             QVERIFY2(errors.contains("cannot start") && errors.contains(QFile::encodeName(path)),
                      errors.constData());
         };
-        const QString lock = own + QStringLiteral("/zentrel-vpn.lock");
+        const QString lock = m_folder + QStringLiteral("/zentrel-vpn.lock");
+        QVERIFY(QFile::remove(lock));
         QVERIFY(QDir().mkpath(lock));
         refused(lock);
         QVERIFY(QDir().rmdir(lock));
-        QVERIFY(QFile::setPermissions(own, QFile::permissions(own) | QFileDevice::WriteOther));
-        refused(own);
-        if (!root)
-            QSKIP("Only root can give a file to another user");
-        QVERIFY(QFile::setPermissions(own, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                               QFileDevice::ExeOwner));
-        QCOMPARE(::chown(QFile::encodeName(own).constData(), 65534, 65534), 0);
-        refused(own);
-        QCOMPARE(::chown(QFile::encodeName(own).constData(), geteuid(), getegid()), 0);
+        QVERIFY(QFile::link(m_environment.path(QStringLiteral("elsewhere-lock")), lock));
+        refused(lock);
+        QVERIFY(QFile::remove(lock));
+        QVERIFY(QFile::setPermissions(m_folder,
+                                      QFile::permissions(m_folder) | QFileDevice::WriteOther));
+        refused(m_folder);
+        QVERIFY(QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner));
+        if (geteuid() != 0)
+            return; // only root can give a file to another user
+        QCOMPARE(::chown(QFile::encodeName(m_folder).constData(), 65534, 65534), 0);
+        refused(m_folder);
+        QCOMPARE(::chown(QFile::encodeName(m_folder).constData(), geteuid(), getegid()), 0);
         writeFile(lock, "");
         QCOMPARE(::chown(QFile::encodeName(lock).constData(), 65534, 65534), 0);
         refused(lock);
+        QVERIFY(QFile::remove(lock));
+    }
+
+    void theLoginCheckLeavesARunningInstanceAlone() {
+        // A proxy switched on and a record that names no ssh yet, as in the middle of a
+        // connect or between two runs of ssh.
+        qputenv("GSETTINGS_BACKEND", "keyfile");
+        const QString net = m_environment.path(QStringLiteral("net"));
+        QCOMPARE(QProcess::execute(QStringLiteral(ZENTREL_TESTS_DIR "/support/testlib.sh"), {net}),
+                 0);
+        qputenv("ZENTREL_SYSFS_ROOT", QFile::encodeName(net + QStringLiteral("/sys")));
+        qputenv("ZENTREL_PROC_NET_ROOT", QFile::encodeName(net + QStringLiteral("/proc")));
+        for (const QStringList &arguments :
+             {QStringList{"-setsocksfirewallproxy", "Wi-Fi", "localhost", "1080"},
+              QStringList{"-setsocksfirewallproxystate", "Wi-Fi", "on"}})
+            QCOMPARE(QProcess::execute(QStringLiteral(ZENTREL_HELPER_PATH), arguments), 0);
+        QCOMPARE(proxyMode(), QByteArray("'manual'"));
+        TunnelRecord record;
+        record.networkService = QStringLiteral("Wi-Fi");
+        record.proxySwitchedOn = true;
+        record.port = 1080;
+        record.username = QStringLiteral("demo");
+        record.server = QStringLiteral("vpn.example.org");
+        const TunnelRecordFile records;
+        QString error;
+        QVERIFY2(records.save(record, error), qPrintable(error));
+        const QByteArray recorded = TestEnvironment::readFile(records.path());
+        const QStringList check = {QStringLiteral("--restore-proxy")};
+        {
+            SingleInstance running;
+            QCOMPARE(running.becomePrimary(), SingleInstance::Start::Primary);
+            const auto [status, errors] = runApp({}, check);
+            QCOMPARE(status, 0);
+            QVERIFY2(errors.contains("is running"), errors.constData());
+            QCOMPARE(TestEnvironment::readFile(records.path()), recorded);
+            QCOMPARE(proxyMode(), QByteArray("'manual'"));
+        }
+        // Once it has ended, the same check puts the proxy back.
+        const auto [status, errors] = runApp({}, check);
+        QCOMPARE(status, 0);
+        QVERIFY2(errors.contains("was switched off"), errors.constData());
+        QVERIFY(!QFile::exists(records.path()));
+        QVERIFY(proxyMode() != QByteArray("'manual'"));
     }
 
 private:
     TestEnvironment &m_environment;
+    const QString m_folder = SingleInstance::defaultFolder();
 };
 
 ZENTREL_TEST_MAIN(SingleInstanceTest, QApplication)
