@@ -11,7 +11,6 @@
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
 #include "SleepWatcher.h"
-#include "SshMonitor.h"
 #include "StatusItem.h"
 #include "StatusMenu.h"
 
@@ -78,22 +77,24 @@ void AppDelegate::setupConnection() {
     QObject::connect(
         connection, &ConnectionController::connectedChanged, this,
         [this](bool connected) { connected ? applyConnectedLook() : applyDisconnectedLook(); });
-    QObject::connect(connection, &ConnectionController::sshOutput, this, &AppDelegate::readPipe);
     QObject::connect(connection, &ConnectionController::tunnelFailed, this,
                      &AppDelegate::showSshError);
     QObject::connect(connection, &ConnectionController::proxyCommandsFailed, this,
                      &AppDelegate::showProxyFailures);
     QObject::connect(connection, &ConnectionController::notice, this, &AppDelegate::showNotice);
-    // quit() would first send close requests to the windows; end the loop directly instead.
-    QObject::connect(connection, &ConnectionController::quitReady, this,
-                     [] { QCoreApplication::exit(0); });
-    QObject::connect(connection, &ConnectionController::reconnectingChanged, this,
-                     [this](bool reconnecting) {
-                         if (reconnecting)
-                             statusItem->setToolTip(statusToolTip(StatusState::Reconnecting));
-                         else if (connected())
-                             applyConnectedLook();
-                     });
+    // quit() would first send close requests to the windows; end the loop directly instead. A
+    // proxy that could not be switched off is told before the end, unless the end is urgent.
+    QObject::connect(connection, &ConnectionController::quitReady, this, [this] {
+        if (m_proxyWarning && !m_quitUrgently)
+            QObject::connect(m_proxyWarning, &QMessageBox::finished, this,
+                             [] { QCoreApplication::exit(0); });
+        else
+            QCoreApplication::exit(0);
+    });
+    QObject::connect(connection, &ConnectionController::upChanged, this, [this] {
+        if (connected())
+            applyTunnelToolTip();
+    });
     watchTheSystem();
     // A tunnel that outlived an earlier run is taken over; a proxy it left on is put back.
     connection->recoverEarlierRun();
@@ -103,6 +104,13 @@ void AppDelegate::watchTheSystem() {
     TunnelSupervisor &supervisor = m_connection->supervisor();
     m_networkWatcher = std::make_unique<NetworkWatcher>();
     supervisor.setNetworkUp(m_networkWatcher->isNetworkUp());
+    // The network is there when the server is reachable, which the first reading could only
+    // guess: a route to the server alone (no default route) counts too.
+    QObject::connect(&supervisor, &TunnelSupervisor::serverAddressChanged, this,
+                     [this, &supervisor](const QByteArray &address) {
+                         m_networkWatcher->setDestination(address);
+                         supervisor.setNetworkUp(m_networkWatcher->isNetworkUp());
+                     });
     // Another network may have other services: detect again when next asked.
     QObject::connect(m_networkWatcher.get(), &NetworkWatcher::changed, this,
                      [this] { m_networkServices->forget(); });
@@ -196,16 +204,12 @@ void AppDelegate::disconnect() {
     m_connection->requestDisconnect();
 }
 
-void AppDelegate::readPipe(const QByteArray &chunk) {
-    if (const std::optional<QString> error = sshErrorText(chunk))
-        m_connection->failTunnel(*error);
-}
-
 void AppDelegate::quit() {
     m_connection->requestQuit();
 }
 
 void AppDelegate::quitNow() {
+    m_quitUrgently = true;
     m_connection->requestQuit(ConnectionController::QuitUrgency::Urgent);
 }
 
@@ -238,6 +242,7 @@ void AppDelegate::showProxyFailures(const QList<CommandOutcome> &failures) {
             QStringLiteral("\n\n") + descriptions.join(QStringLiteral("\n\n")));
     warning->setWindowModality(Qt::NonModal);
     warning->show();
+    m_proxyWarning = warning;
 }
 
 void AppDelegate::showNotice(const QString &text) {
@@ -250,10 +255,17 @@ void AppDelegate::showNotice(const QString &text) {
 void AppDelegate::applyConnectedLook() {
     statusItem->setOpacity(statusOpacity(true));
     menu->setConnectionItem(connectedConnectionItem());
-    // The tunnel that is up, which may be an earlier run's or older than the settings now.
+    applyTunnelToolTip();
+}
+
+void AppDelegate::applyTunnelToolTip() {
+    // "Connected" only once our ssh holds the port; the tunnel may be an earlier run's or older
+    // than the settings now.
     const TunnelSettings &tunnel = m_connection->tunnel();
-    statusItem->setToolTip(
-        statusToolTip(StatusState::Connected, tunnel.username, tunnel.server, tunnel.port));
+    const StatusState state = m_connection->isReconnecting() ? StatusState::Reconnecting
+                              : m_connection->isUp()         ? StatusState::Connected
+                                                             : StatusState::Connecting;
+    statusItem->setToolTip(statusToolTip(state, tunnel.username, tunnel.server, tunnel.port));
 }
 
 void AppDelegate::applyDisconnectedLook() {

@@ -3,6 +3,7 @@
 #include "SettingsStore.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -16,6 +17,7 @@ class ShellProcess;
 class StatusItem;
 class StatusMenu;
 class PreferencesWindow;
+class QMessageBox;
 struct CommandOutcome;
 struct TunnelSettings;
 
@@ -56,8 +58,6 @@ public:
     void connect();
     // Stops the tunnel and switches the proxy off, in turn likewise.
     void disconnect();
-    // ssh's first chunk of output: anything but blanks or a "channel " message is an error.
-    void readPipe(const QByteArray &chunk);
 
     // The status menu's Quit: disconnects first when connected, then ends the application.
     void quit();
@@ -95,6 +95,7 @@ private:
     void setupConnection();
     void watchTheSystem();
     void applyConnectedLook();
+    void applyTunnelToolTip();
     void applyDisconnectedLook();
     void showSshError(const QString &text);
     void showProxyFailures(const QList<CommandOutcome> &failures);
@@ -107,5 +108,8 @@ private:
     std::unique_ptr<NetworkWatcher> m_networkWatcher;
     std::unique_ptr<SleepWatcher> m_sleepWatcher;
     QString m_missingHelperDirectory;
+    // A warning about the proxy that a quit from the menu waits for, so that it is read.
+    QPointer<QMessageBox> m_proxyWarning;
+    bool m_quitUrgently = false;
     bool m_windowIconSet = false;
 };

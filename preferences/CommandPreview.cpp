@@ -24,8 +24,8 @@ QString commandPreviewText(const TunnelSettings &settings, const QString &defaul
     return QLatin1String("networksetup -setsocksfirewallproxy \"") + settings.networkService +
            QLatin1String("\" localhost ") + port +
            QLatin1String(";\nnetworksetup -setsocksfirewallproxystate \"") +
-           settings.networkService + QLatin1String("\" on;\nssh -NTCD") + port + QLatin1Char(' ') +
-           user + QLatin1Char('@') + host +
+           settings.networkService + QLatin1String("\" on;\nssh -NTCD") + port +
+           sshTunnelOptions(settings) + QLatin1Char(' ') + user + QLatin1Char('@') + host +
            sshKeyArgument(settings.privateKey, settings.privateKeyFile) + QLatin1Char(';');
 }
 

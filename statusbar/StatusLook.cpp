@@ -36,6 +36,8 @@ QString statusToolTip(StatusState state, const QString &username, const QString 
         return QCoreApplication::translate("StatusItem", "Zentrel VPN \u2014 Not configured");
     case StatusState::NotConnected:
         return QCoreApplication::translate("StatusItem", "Zentrel VPN \u2014 Not connected");
+    case StatusState::Connecting:
+        return QCoreApplication::translate("StatusItem", "Zentrel VPN \u2014 Connecting\u2026");
     case StatusState::Reconnecting:
         return QCoreApplication::translate("StatusItem", "Zentrel VPN \u2014 Reconnecting\u2026");
     case StatusState::Connected:

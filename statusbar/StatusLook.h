@@ -26,10 +26,10 @@ ConnectionItem connectedConnectionItem();
 ConnectionItem disconnectedConnectionItem();
 
 // What the tray icon's tooltip tells.
-enum class StatusState { NotConfigured, NotConnected, Connected, Reconnecting };
+enum class StatusState { NotConfigured, NotConnected, Connecting, Connected, Reconnecting };
 
-// "Zentrel VPN — Not configured", "… — Not connected", "… — Connected to USER@SERVER (port
-// PORT)", "… — Reconnecting…"; user, server and port count only while connected.
+// "Zentrel VPN — Not configured", "… — Not connected", "… — Connecting…", "… — Connected to
+// USER@SERVER (port PORT)", "… — Reconnecting…"; user, server and port count only while connected.
 QString statusToolTip(StatusState state, const QString &username = QString(),
                       const QString &server = QString(), qint64 port = 0);
 

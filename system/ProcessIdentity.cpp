@@ -1,6 +1,7 @@
 #include "ProcessIdentity.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 #ifdef Q_OS_MACOS
@@ -69,11 +70,20 @@ bool isRunning(const ProcessIdentity &identity) {
     return now && *now == identity;
 }
 
-bool hasChildProcess(pid_t pid) {
+bool hasChildRunning(pid_t pid, const QString &program) {
 #ifdef Q_OS_LINUX
-    return !readSmallFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed().isEmpty();
+    const QString wanted = QFileInfo(program).canonicalFilePath();
+    const QList<QByteArray> children =
+        readSmallFile(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).simplified().split(' ');
+    for (const QByteArray &child : children) {
+        const QString running =
+            QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(QString::fromLatin1(child)));
+        if (!child.isEmpty() && !wanted.isEmpty() && running == wanted)
+            return true;
+    }
 #else
     Q_UNUSED(pid);
-    return false;
+    Q_UNUSED(program);
 #endif
+    return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <optional>
@@ -31,5 +32,6 @@ bool isRunning(const ProcessIdentity &identity);
 // command name in parentheses may hold blanks and parentheses itself.
 std::optional<quint64> startTimeFromProcStat(const QByteArray &stat);
 
-// Whether the process has a child of its own (ssh's passphrase dialog, say).
-bool hasChildProcess(pid_t pid);
+// Whether the process has a child running `program` (ssh's passphrase dialog, say; not the
+// proxy command that ssh keeps running for the whole connection).
+bool hasChildRunning(pid_t pid, const QString &program);

@@ -257,6 +257,10 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
         <translation>Zentrel VPN — Verbunden mit %1@%2 (Port %3)</translation>
     </message>
     <message>
+        <source>Zentrel VPN — Connecting…</source>
+        <translation>Zentrel VPN — Verbindung wird hergestellt…</translation>
+    </message>
+    <message>
         <source>Zentrel VPN — Reconnecting…</source>
         <translation>Zentrel VPN — Verbindung wird wiederhergestellt…</translation>
     </message>

@@ -50,6 +50,12 @@ QString sshKeyArgument(const QString &privateKey, const QString &privateKeyFile)
     return QLatin1String(" -i ") + shellWord(privateKeyFile);
 }
 
+QString sshTunnelOptions(const TunnelSettings &settings) {
+    return QLatin1String(
+               " -o ControlPath=none -o ExitOnForwardFailure=yes -o ServerAliveInterval=") +
+           QString::number(settings.serverAliveSeconds);
+}
+
 QString proxyAddressCommand(const TunnelSettings &settings) {
     return QLatin1String("networksetup -setsocksfirewallproxy ") + quotedService(settings) +
            QLatin1String(" localhost ") + QString::number(settings.port);
@@ -68,7 +74,8 @@ QString tunnelCommand(const TunnelSettings &settings) {
     const QString quotedDestination =
         QLatin1Char('"') + escapedForDoubleQuotes(destination) + QLatin1Char('"');
     const QString keyArgument = sshKeyArgument(settings.privateKey, settings.privateKeyFile);
-    const QString forwarding = QLatin1String("ssh -NTCD") + QString::number(settings.port);
+    const QString forwarding =
+        QLatin1String("ssh -NTCD") + QString::number(settings.port) + sshTunnelOptions(settings);
     // A destination that begins with "-" would be read as an option: end the options first.
     // ssh reads no options after "--", so the key moves in front of it.
     if (destination.startsWith(QLatin1Char('-')))

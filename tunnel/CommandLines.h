@@ -10,6 +10,8 @@ struct TunnelSettings {
     QString server;
     QString privateKey;
     QString privateKeyFile;
+    // How often ssh asks the server whether it is still there when it has heard nothing.
+    int serverAliveSeconds = 10;
 };
 
 // Every value below reaches its tool as exactly one literal argument: ordinary values are
@@ -18,6 +20,11 @@ struct TunnelSettings {
 // " -i PATH" for a custom key, or "" for ssh's own keys ("default") or an empty path.
 // A leading "~/" is left for the shell to expand to the home directory.
 QString sshKeyArgument(const QString &privateKey, const QString &privateKeyFile);
+
+// The options that make ssh the tunnel we rely on, whatever the user's ssh configuration says:
+// a connection of its own (never a shared master that outlives it or one that is not ours), an
+// exit when it cannot listen on the port, and a server that stops answering noticed.
+QString sshTunnelOptions(const TunnelSettings &settings);
 
 QString proxyAddressCommand(const TunnelSettings &settings);
 QString proxyOnCommand(const TunnelSettings &settings);

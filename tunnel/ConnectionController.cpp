@@ -1,6 +1,7 @@
 #include "ConnectionController.h"
 
 #include "ShellProcess.h"
+#include "SocketTable.h"
 #include "SshMonitor.h"
 
 namespace {
@@ -39,8 +40,18 @@ ConnectionController::ConnectionController(SettingsSource settings, TunnelRecord
                      &ConnectionController::reportFailure);
     QObject::connect(&m_supervisor, &TunnelSupervisor::reconnectingChanged, this,
                      &ConnectionController::reconnectingChanged);
+    QObject::connect(&m_supervisor, &TunnelSupervisor::phaseChanged, this,
+                     &ConnectionController::upChanged);
+    m_supervisor.setSshOutput([this] { return m_monitor ? m_monitor->said() : QString(); });
     // A passphrase or host key dialog of ssh's may take the user a while.
-    m_supervisor.setStartStillBusy([this] { return m_ssh && hasChildProcess(m_ssh->pid()); });
+    m_supervisor.setStartStillBusy([this] {
+        const QString askPass = QLatin1String("SSH_ASKPASS=");
+        for (const QString &entry : m_sshEnvironment)
+            if (entry.startsWith(askPass) && m_ssh &&
+                hasChildRunning(m_ssh->pid(), entry.mid(askPass.size())))
+                return true;
+        return false;
+    });
     m_killTimer.setSingleShot(true);
     QObject::connect(&m_killTimer, &QTimer::timeout, this, [this] {
         if (m_ssh)
@@ -180,8 +191,9 @@ void ConnectionController::recover() {
         finishJob();
         break;
     case Recovery::Adopt:
-        m_tunnel = TunnelSettings{record->networkService, record->port, record->username,
-                                  record->server,         {},           {}};
+        m_tunnel =
+            TunnelSettings{record->networkService, record->port,       record->username,
+                           record->server,         record->privateKey, record->privateKeyFile};
         m_switchedService = record->proxySwitchedOn ? record->networkService : QString();
         m_ssh = ShellProcess::adopt(*record->ssh);
         watchSsh();
@@ -210,6 +222,17 @@ void ConnectionController::connectTunnel() {
     m_monitor.reset();
     m_ssh.reset();
     m_tunnel = m_settings();
+    m_tunnel.serverAliveSeconds = m_supervisor.serverAliveSeconds();
+    // Another program on the port would get the traffic meant for the tunnel (ssh is content
+    // when it can listen on one of localhost's addresses): find it before anything changes.
+    if (m_tunnel.port > 0 && m_tunnel.port <= 65535) {
+        const std::optional<QList<TcpSocket>> sockets = readTcpSockets();
+        if (sockets &&
+            portHolder(*sockets, static_cast<quint16>(m_tunnel.port), {}) != PortHolder::Nobody) {
+            finishWithFailure(TunnelSupervisor::portInUseText(m_tunnel.port));
+            return;
+        }
+    }
     m_switchedService = m_tunnel.networkService;
     if (m_switchedService.isEmpty()) {
         // Switching the proxy of no service can only fail; the tunnel itself still works.
@@ -254,7 +277,7 @@ QString ConnectionController::launchSsh() {
 void ConnectionController::superviseTunnel() {
     // A port ssh cannot listen on fails at once; there is nothing to keep up.
     if (m_tunnel.port > 0 && m_tunnel.port <= 65535)
-        m_supervisor.tunnelOpening(static_cast<quint16>(m_tunnel.port));
+        m_supervisor.tunnelOpening(static_cast<quint16>(m_tunnel.port), m_ssh->pid());
 }
 
 void ConnectionController::restart(TunnelAction action) {
@@ -265,7 +288,7 @@ void ConnectionController::restart(TunnelAction action) {
         if (start) {
             const QString error = launchSsh();
             if (error.isEmpty())
-                m_supervisor.sshRestarted();
+                m_supervisor.sshRestarted(m_ssh->pid());
             else
                 reportFailure(error);
         }
@@ -288,21 +311,21 @@ void ConnectionController::stopSsh(std::function<void()> then) {
 void ConnectionController::tearDown(std::function<void()> then) {
     m_supervisor.tunnelDown();
     askSshToEnd();
-    auto finish = [this, then = std::move(then)] {
-        awaitSshEnd([this, then] {
-            clearRecord();
+    auto finish = [this, then = std::move(then)](bool switchedOff) {
+        awaitSshEnd([this, then, switchedOff] {
+            switchedOff ? clearRecord() : keepRecordForRetry();
             m_switchedService.clear();
             setConnected(false);
             then();
         });
     };
     if (m_switchedService.isEmpty()) {
-        finish();
+        finish(true);
         return;
     }
     TunnelSettings switched = m_tunnel;
     switched.networkService = m_switchedService;
-    runCommand(proxyOffCommand(switched), [finish](bool) { finish(); });
+    runCommand(proxyOffCommand(switched), finish);
 }
 
 void ConnectionController::awaitSshEnd(std::function<void()> then) {
@@ -329,8 +352,6 @@ void ConnectionController::runCommand(const QString &commandLine, std::function<
 void ConnectionController::watchSsh() {
     m_failureQueued = false;
     m_monitor = std::make_unique<SshMonitor>(*m_ssh);
-    QObject::connect(m_monitor.get(), &SshMonitor::firstChunk, this,
-                     &ConnectionController::sshOutput);
     QObject::connect(m_monitor.get(), &SshMonitor::ended, this, &ConnectionController::failTunnel);
 }
 
@@ -346,16 +367,26 @@ void ConnectionController::reportCommandFailures() {
 }
 
 void ConnectionController::writeRecord() {
-    TunnelRecord record{m_switchedService, !m_switchedService.isEmpty(),
-                        m_tunnel.port,     m_tunnel.username,
-                        m_tunnel.server,   std::nullopt};
-    if (m_ssh && m_ssh->wasLaunched())
+    TunnelRecord record{m_switchedService,   !m_switchedService.isEmpty(),
+                        m_tunnel.port,       m_tunnel.username,
+                        m_tunnel.server,     std::nullopt,
+                        m_tunnel.privateKey, m_tunnel.privateKeyFile};
+    if (m_ssh && m_ssh->wasLaunched() && !m_ssh->hasExited())
         record.ssh = identifyProcess(m_ssh->pid());
     QString error;
     if (!m_recordFile.save(record, error))
         emit notice(tr("Zentrel VPN cannot keep track of the tunnel: %1 If Zentrel VPN stops "
                        "unexpectedly, it cannot put your proxy settings back by itself.")
                         .arg(error));
+}
+
+void ConnectionController::keepRecordForRetry() {
+    writeRecord(); // ssh has ended: the record names none, so it is switched off, not adopted
+    emit notice(tr("Your proxy is still switched on for %1, pointing at a tunnel that is no "
+                   "longer there. Zentrel VPN tries again to switch it off when it next starts "
+                   "and at your next login; until then, switch it off in your system settings "
+                   "if pages do not load.")
+                    .arg(m_switchedService));
 }
 
 void ConnectionController::clearRecord() {

@@ -70,6 +70,11 @@ public:
     // Hears what happens to the network and the machine, and keeps the tunnel up through it.
     TunnelSupervisor &supervisor() { return m_supervisor; }
     bool isReconnecting() const { return m_connected && m_supervisor.isReconnecting(); }
+    // Connected, and our ssh holds the port: the tunnel takes the traffic.
+    bool isUp() const {
+        return m_connected && m_supervisor.isSupervising() &&
+               m_supervisor.phase() == TunnelPhase::Up;
+    }
 
     // NAME=VALUE entries that ssh gets on top of our environment.
     void setSshEnvironment(const QStringList &environment) { m_sshEnvironment = environment; }
@@ -80,8 +85,8 @@ signals:
     void connectedChanged(bool connected);
     // While true the tunnel is down for a moment and being brought back; the proxy stays on.
     void reconnectingChanged(bool reconnecting);
-    // ssh's first chunk of output, to be judged by the application.
-    void sshOutput(const QByteArray &firstChunk);
+    // The tunnel came up, or stopped being up.
+    void upChanged();
     // The tunnel is down because of `message`; jobs wait until failureAcknowledged().
     void tunnelFailed(const QString &message);
     // Every proxy command of one connect, disconnect or launch clean-up that did not succeed.
@@ -123,6 +128,9 @@ private:
     void reportCommandFailures();
     void writeRecord();
     void clearRecord();
+    // Once switching the proxy off has failed, the record stays, without ssh, so that the next
+    // launch or login switches it off.
+    void keepRecordForRetry();
 
     SettingsSource m_settings;
     TunnelRecordFile m_recordFile;

@@ -1,15 +1,17 @@
 #pragma once
 
-#include <QByteArray>
+#include "SocketTable.h"
+
 #include <QObject>
 #include <QTimer>
 
-#include <chrono>
+#include <optional>
+#include <sys/types.h>
 
 class QSocketNotifier;
 
-// One TCP connection to 127.0.0.1 on a port of ours, without blocking and without QtNetwork
-// (a plain socket watched by the event loop). Every outcome arrives as a signal from the event
+// One attempt to connect to 127.0.0.1 on a port of ours, without blocking and without QtNetwork
+// (a plain socket watched by the event loop). The outcome arrives as a signal from the event
 // loop, never from inside open().
 class LoopbackConnection : public QObject {
     Q_OBJECT
@@ -21,68 +23,38 @@ public:
     void open(quint16 port);
     // Drops the connection (or the attempt) without a signal.
     void close();
-    // A few bytes, as a request: they fit the socket's buffer at once or the connection fails.
-    void write(const QByteArray &bytes);
-    // What has arrived and not been taken yet.
-    QByteArray &received() { return m_received; }
 
 signals:
     void connected();
-    void readyRead();
-    // The attempt failed, or the far side closed or broke the connection after it was made.
-    void ended(bool wasConnected);
+    void ended();
 
 private:
     void onWritable();
-    void onReadable();
     void fail();
 
     int m_fd = -1;
     quint64 m_attempt = 0; // counts close()s, so late news of an old attempt is recognised
-    QSocketNotifier *m_readNotifier;
     QSocketNotifier *m_writeNotifier;
-    QByteArray m_received;
 };
 
-// Checks the tunnel end to end without touching its command line: through our own SOCKS port
-// it asks for a connection to 127.0.0.1 on the far side, which only the server can answer.
-// Any answer, even a refusal or a closed connection, shows the tunnel alive; silence until the
-// deadline shows it dead.
-class TunnelProbe : public QObject {
-    Q_OBJECT
-
-public:
-    explicit TunnelProbe(QObject *parent = nullptr);
-
-    void start(quint16 socksPort, std::chrono::milliseconds deadline);
-    void cancel();
-    bool isRunning() const { return m_deadline.isActive(); }
-
-signals:
-    void finished(bool alive);
-
-private:
-    void onReadyRead();
-    void finish(bool alive);
-
-    LoopbackConnection m_socket;
-    QTimer m_deadline;
-    bool m_greeted = false;
-};
-
-// Tells when ssh has opened its SOCKS port: tries to connect to it now and then until it
-// accepts.
+// Tells who holds the tunnel's port: looks now and then until our ssh listens on it, or until
+// another program is found there. Where the kernel cannot say whose a listener is, a port that
+// accepts a connection counts as ours.
 class PortWatch : public QObject {
     Q_OBJECT
 
 public:
     explicit PortWatch(QObject *parent = nullptr);
 
-    void start(quint16 port);
+    void start(quint16 port, pid_t ssh);
     void cancel();
 
+    // One look: nullopt where the kernel cannot tell.
+    static std::optional<PortHolder> look(quint16 port, pid_t ssh);
+
 signals:
-    void listening();
+    void ours();
+    void taken();
 
 private:
     void tryOnce();
@@ -90,4 +62,5 @@ private:
     LoopbackConnection m_socket;
     QTimer m_retry;
     quint16 m_port = 0;
+    pid_t m_ssh = 0;
 };

@@ -9,18 +9,20 @@
 
 class ShellProcess;
 
-// ssh's first chunk of output counts as an error unless, trimmed, it is empty or begins with
-// "channel ". Returns the trimmed text when it is an error.
-std::optional<QString> sshErrorText(const QByteArray &chunk);
+// What of ssh's output to show: all of it but its reports about single forwarded connections
+// ("channel …" lines) and its note that it now trusts a server (the user said so in our dialog).
+// Invalid UTF-8 becomes replacement characters.
+QString sshOutputText(const QByteArray &output);
 
-// What to tell the user when ssh ended by itself: what it wrote after its first chunk, or,
-// when it wrote nothing more, how it ended. The output of an ssh taken over from an earlier
-// run cannot be read, which the text then says.
-QString sshEndedText(const QString &laterOutput, std::optional<int> exitCode,
+// What to tell the user when ssh ended by itself: what it wrote, or, when it wrote nothing to
+// show, how it ended. The output of an ssh taken over from an earlier run cannot be read, which
+// the text then says.
+QString sshEndedText(const QString &said, std::optional<int> exitCode,
                      std::optional<int> exitSignal, bool outputReadable = true);
 
-// Watches one tunnel's ssh process. Its first chunk of output goes to firstChunk(); when the
-// process ends without our having asked it to, ended() carries what to tell the user.
+// Watches one tunnel's ssh process. What ssh writes is kept (the latest part of it) to explain a
+// failure; it is never judged by itself: a server's banner or a note from ssh is no error. When
+// the process ends without our having asked it to, ended() carries what to tell the user.
 // Nothing is reported for a process that was told to terminate.
 class SshMonitor : public QObject {
     Q_OBJECT
@@ -28,8 +30,10 @@ class SshMonitor : public QObject {
 public:
     explicit SshMonitor(ShellProcess &process, QObject *parent = nullptr);
 
+    // What ssh has written so far, as shown to the user.
+    QString said() const { return sshOutputText(m_output); }
+
 signals:
-    void firstChunk(const QByteArray &chunk);
     void ended(const QString &message);
 
 private:
@@ -37,6 +41,5 @@ private:
     void onExited();
 
     QPointer<ShellProcess> m_process;
-    bool m_firstChunkSeen = false;
-    QByteArray m_laterOutput;
+    QByteArray m_output;
 };

@@ -26,6 +26,15 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+void syncFolder(const QString &folder) {
+    const int fd = open(QFile::encodeName(folder).constData(),
+                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
 } // namespace
 
 QByteArray serializeTunnelRecord(const TunnelRecord &record) {
@@ -36,6 +45,8 @@ QByteArray serializeTunnelRecord(const TunnelRecord &record) {
         {QStringLiteral("port"), record.port},
         {QStringLiteral("username"), record.username},
         {QStringLiteral("server"), record.server},
+        {QStringLiteral("privateKey"), record.privateKey},
+        {QStringLiteral("privateKeyFile"), record.privateKeyFile},
     };
     if (record.ssh) {
         object.insert(QStringLiteral("sshPid"), qint64(record.ssh->pid));
@@ -67,6 +78,14 @@ std::optional<TunnelRecord> parseTunnelRecord(const QByteArray &text) {
     record.port = object.value(QLatin1String("port")).toInteger();
     record.username = object.value(QLatin1String("username")).toString();
     record.server = object.value(QLatin1String("server")).toString();
+    // Records of earlier versions name no key: ssh's own keys then.
+    if (has("privateKey", QJsonValue::String) && has("privateKeyFile", QJsonValue::String)) {
+        record.privateKey = object.value(QLatin1String("privateKey")).toString();
+        record.privateKeyFile = object.value(QLatin1String("privateKeyFile")).toString();
+    } else if (object.contains(QLatin1String("privateKey")) ||
+               object.contains(QLatin1String("privateKeyFile"))) {
+        return std::nullopt;
+    }
     if (object.contains(QLatin1String("sshPid"))) {
         bool ok = false;
         const qint64 pid = object.value(QLatin1String("sshPid")).toInteger();
@@ -180,13 +199,17 @@ bool TunnelRecordFile::save(const TunnelRecord &record, QString &error) const {
         unlink(temporary.constData());
         return false;
     }
+    syncFolder(m_directory); // only then does the rename outlast a power cut
     return true;
 }
 
 bool TunnelRecordFile::clear(QString &error) const {
-    if (unlink(QFile::encodeName(path()).constData()) != 0 && errno != ENOENT) {
+    if (unlink(QFile::encodeName(path()).constData()) != 0) {
+        if (errno == ENOENT)
+            return true;
         error = tr("Cannot remove %1: %2.").arg(path(), systemError(errno));
         return false;
     }
+    syncFolder(m_directory);
     return true;
 }

@@ -17,10 +17,14 @@ struct TunnelRecord {
     QString username;
     QString server;
     std::optional<ProcessIdentity> ssh; // absent until ssh has been started
+    // The key choice, so that a tunnel taken over is restarted with the command it began with.
+    QString privateKey = QStringLiteral("default");
+    QString privateKeyFile;
 
     bool operator==(const TunnelRecord &other) const {
         return networkService == other.networkService && proxySwitchedOn == other.proxySwitchedOn &&
                port == other.port && username == other.username && server == other.server &&
+               privateKey == other.privateKey && privateKeyFile == other.privateKeyFile &&
                ssh == other.ssh;
     }
 };

@@ -8,17 +8,28 @@ std::chrono::milliseconds fromEnvironment(const char *name, std::chrono::millise
     const int value = qEnvironmentVariableIntValue(name, &ok);
     return ok && value > 0 ? std::chrono::milliseconds(value) : fallback;
 }
+// Tries in a row without the tunnel staying up until the next look at it; then it is reported.
+constexpr int maximumTries = 5;
 } // namespace
 
-TunnelStep nextTunnelStep(TunnelPhase phase, TunnelEvent event, bool networkUp) {
+TunnelStep nextTunnelStep(TunnelPhase phase, TunnelEvent event, bool networkUp, bool retriesLeft) {
     using A = TunnelAction;
     using P = TunnelPhase;
     const TunnelStep stay{A::None, phase};
-    // Until the first ssh of a connect is through, nothing but its own end or success counts.
+    // A port that another program holds would take the user's traffic: never go on with it.
+    if (event == TunnelEvent::PortTaken)
+        return phase == P::Waiting ? stay : TunnelStep{A::Fail, phase};
+    // Until the first ssh of a connect holds its port, it either comes up or fails.
     if (phase == P::Opening) {
-        if (event == TunnelEvent::SshFailed)
+        switch (event) {
+        case TunnelEvent::SshFailed:
+        case TunnelEvent::StartTimedOut:
             return {A::Fail, phase};
-        return event == TunnelEvent::PortOpened ? TunnelStep{A::None, P::Up} : stay;
+        case TunnelEvent::PortOpened:
+            return {A::None, P::Up};
+        default:
+            return stay;
+        }
     }
     const TunnelStep startWhenPossible =
         networkUp ? TunnelStep{A::Start, P::Restarting} : TunnelStep{A::None, P::Waiting};
@@ -33,9 +44,13 @@ TunnelStep nextTunnelStep(TunnelPhase phase, TunnelEvent event, bool networkUp) 
     case TunnelEvent::SshFailed:
         if (phase == P::Waiting)
             return stay;
-        // Without a network an ended ssh is no error yet; with one, a tunnel that cannot be
-        // kept up is reported as ever.
-        return networkUp ? TunnelStep{A::Fail, phase} : TunnelStep{A::Stop, P::Waiting};
+        if (!networkUp)
+            return {A::Stop, P::Waiting}; // no error yet without a network
+        // A tunnel that was up (its server stopped answering, say) is tried again after a
+        // pause; an ssh that cannot even come back is reported.
+        if (phase == P::Up && retriesLeft)
+            return {A::StopAndRetryLater, P::Waiting};
+        return {A::Fail, phase};
     case TunnelEvent::PortOpened:
         return phase == P::Restarting ? TunnelStep{A::None, P::Up} : stay;
     case TunnelEvent::StartTimedOut:
@@ -44,6 +59,8 @@ TunnelStep nextTunnelStep(TunnelPhase phase, TunnelEvent event, bool networkUp) 
         return phase == P::Waiting ? startWhenPossible : stay;
     case TunnelEvent::WaitedTooLong:
         return networkUp ? stay : TunnelStep{A::Fail, phase};
+    case TunnelEvent::PortTaken:
+        break;
     }
     return stay;
 }
@@ -56,30 +73,32 @@ std::chrono::milliseconds retryPause(int attempt, std::chrono::milliseconds long
 TunnelSupervisor::Timing TunnelSupervisor::timingFromEnvironment() {
     Timing timing;
     timing.probeInterval = fromEnvironment("ZENTREL_PROBE_INTERVAL_MS", timing.probeInterval);
+    timing.startDeadline = fromEnvironment("ZENTREL_START_DEADLINE_MS", timing.startDeadline);
     timing.networkWaitLimit =
         fromEnvironment("ZENTREL_NETWORK_WAIT_LIMIT_MS", timing.networkWaitLimit);
     return timing;
+}
+
+int TunnelSupervisor::serverAliveSeconds() const {
+    return qMax(1, int(m_timing.probeInterval.count() / 3000));
 }
 
 TunnelSupervisor::TunnelSupervisor(Timing timing, QObject *parent)
     : QObject(parent), m_timing(timing) {
     for (QTimer *timer : {&m_startTimer, &m_retryTimer, &m_absenceTimer})
         timer->setSingleShot(true);
-    QObject::connect(&m_probeTimer, &QTimer::timeout, this, [this] {
-        if (!m_probe.isRunning())
-            m_probe.start(m_port, m_timing.probeDeadline);
-    });
-    QObject::connect(&m_probe, &TunnelProbe::finished, this, [this](bool alive) {
-        if (!alive)
-            handle(TunnelEvent::Suspicious);
-    });
-    QObject::connect(&m_portWatch, &PortWatch::listening, this,
+    QObject::connect(&m_probeTimer, &QTimer::timeout, this, &TunnelSupervisor::checkPort);
+    QObject::connect(&m_portWatch, &PortWatch::ours, this,
                      [this] { handle(TunnelEvent::PortOpened); });
+    QObject::connect(&m_portWatch, &PortWatch::taken, this, &TunnelSupervisor::portTaken);
     QObject::connect(&m_startTimer, &QTimer::timeout, this, [this] {
         if (m_startStillBusy && m_startStillBusy())
             m_startTimer.start(m_timing.startDeadline);
         else
-            handle(TunnelEvent::StartTimedOut);
+            handle(TunnelEvent::StartTimedOut,
+                   withSshOutput(tr("ssh did not open the SOCKS port %1 within %2 seconds.")
+                                     .arg(m_port)
+                                     .arg(m_timing.startDeadline.count() / 1000)));
     });
     QObject::connect(&m_retryTimer, &QTimer::timeout, this,
                      [this] { handle(TunnelEvent::RetryDue); });
@@ -90,17 +109,20 @@ TunnelSupervisor::TunnelSupervisor(Timing timing, QObject *parent)
     });
 }
 
-void TunnelSupervisor::tunnelOpening(quint16 port) {
+void TunnelSupervisor::tunnelOpening(quint16 port, pid_t ssh) {
     m_supervising = true;
     m_port = port;
+    m_ssh = ssh;
     m_phase = TunnelPhase::Opening;
     m_attempt = 0;
-    m_portWatch.start(port);
+    m_startTimer.start(m_timing.startDeadline);
+    m_portWatch.start(port, ssh);
 }
 
-void TunnelSupervisor::sshRestarted() {
+void TunnelSupervisor::sshRestarted(pid_t ssh) {
+    m_ssh = ssh;
     m_startTimer.start(m_timing.startDeadline);
-    m_portWatch.start(m_port);
+    m_portWatch.start(m_port, ssh);
 }
 
 void TunnelSupervisor::tunnelDown() {
@@ -109,10 +131,10 @@ void TunnelSupervisor::tunnelDown() {
     m_phase = TunnelPhase::Opening;
     for (QTimer *timer : {&m_probeTimer, &m_startTimer, &m_retryTimer, &m_absenceTimer})
         timer->stop();
-    m_probe.cancel();
     m_portWatch.cancel();
     if (wasReconnecting)
         emit reconnectingChanged(false);
+    emit phaseChanged();
 }
 
 void TunnelSupervisor::setNetworkUp(bool up) {
@@ -148,7 +170,7 @@ void TunnelSupervisor::sshFailed(const QString &message) {
 void TunnelSupervisor::handle(TunnelEvent event, const QString &message) {
     if (!m_supervising)
         return;
-    const TunnelStep step = nextTunnelStep(m_phase, event, m_networkUp);
+    const TunnelStep step = nextTunnelStep(m_phase, event, m_networkUp, m_attempt < maximumTries);
     enterPhase(step.next);
     switch (step.action) {
     case TunnelAction::None:
@@ -169,19 +191,19 @@ void TunnelSupervisor::handle(TunnelEvent event, const QString &message) {
 
 void TunnelSupervisor::enterPhase(TunnelPhase phase) {
     const bool wasReconnecting = isReconnecting();
+    const TunnelPhase before = m_phase;
     m_phase = phase;
     if (phase == TunnelPhase::Up) {
-        m_attempt = 0;
         m_startTimer.stop();
         m_retryTimer.stop();
         m_portWatch.cancel();
+        learnServerAddress();
         if (!m_probeTimer.isActive())
             m_probeTimer.start(m_timing.probeInterval);
         if (!m_networkUp && !m_absenceTimer.isActive())
             m_absenceTimer.start(m_timing.networkWaitLimit);
     } else if (phase != TunnelPhase::Opening) {
         m_probeTimer.stop();
-        m_probe.cancel();
         if (phase == TunnelPhase::Waiting) {
             m_startTimer.stop();
             m_portWatch.cancel();
@@ -189,4 +211,52 @@ void TunnelSupervisor::enterPhase(TunnelPhase phase) {
     }
     if (wasReconnecting != isReconnecting())
         emit reconnectingChanged(isReconnecting());
+    if (phase != before)
+        emit phaseChanged();
+}
+
+void TunnelSupervisor::checkPort() {
+    const std::optional<PortHolder> holder = PortWatch::look(m_port, m_ssh);
+    if (!holder)
+        return; // nothing to tell from here; ssh itself notices a server that is gone
+    switch (*holder) {
+    case PortHolder::Us:
+        m_attempt = 0; // up since the last look: a later failure starts a fresh series of tries
+        break;
+    case PortHolder::Other:
+        portTaken();
+        break;
+    case PortHolder::Nobody:
+        handle(TunnelEvent::Suspicious);
+        break;
+    }
+}
+
+void TunnelSupervisor::portTaken() {
+    handle(TunnelEvent::PortTaken, withSshOutput(portInUseText(m_port)));
+}
+
+QString TunnelSupervisor::portInUseText(qint64 port) {
+    return tr("Port %1 on this computer is in use by another program, so the tunnel cannot "
+              "take your traffic there, and your proxy is left switched off. Quit the other "
+              "program or choose another port in the preferences window, then connect again.")
+        .arg(port);
+}
+
+void TunnelSupervisor::learnServerAddress() {
+    const std::optional<QList<TcpSocket>> sockets = readTcpSockets();
+    if (!sockets)
+        return;
+    const std::optional<QByteArray> address = remoteAddressOf(*sockets, socketInodesOf(m_ssh));
+    if (address && *address != m_serverAddress) {
+        m_serverAddress = *address;
+        emit serverAddressChanged(m_serverAddress);
+    }
+}
+
+QString TunnelSupervisor::withSshOutput(const QString &reason) const {
+    const QString said = m_sshOutput ? m_sshOutput() : QString();
+    if (said.isEmpty())
+        return reason;
+    return reason + QStringLiteral("\n\n") + tr("ssh said:") + QLatin1Char('\n') + said;
 }

@@ -1,27 +1,29 @@
 #pragma once
 
-#include "TunnelProbe.h"
+#include "PortWatch.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 // Where a connected tunnel stands.
 enum class TunnelPhase {
-    Opening,    // the first ssh of a connect has not opened its port yet: it fails as ever
+    Opening,    // the first ssh of a connect does not hold its port yet: it fails as ever
     Up,         // ssh runs and (as far as we know) carries traffic
-    Restarting, // a new ssh has been started and has not opened its port yet
+    Restarting, // a new ssh has been started and does not hold its port yet
     Waiting,    // no ssh: waiting for the network to return or for the next try
 };
 
 enum class TunnelEvent {
-    Suspicious,      // resumed from sleep, the way out changed, or the probe got no answer
-    NetworkLost,     // no default route any more
-    NetworkReturned, // a default route again
-    SshFailed,       // ssh ended or reported an error by itself
-    PortOpened,      // ssh opened its SOCKS port
-    StartTimedOut,   // the new ssh did not open its port in time
+    Suspicious,      // resumed from sleep, the way out changed, or ssh's listener is gone
+    NetworkLost,     // no route to the server any more
+    NetworkReturned, // a route to the server again
+    SshFailed,       // ssh ended by itself
+    PortOpened,      // our ssh listens on the SOCKS port, and nobody else does
+    PortTaken,       // another program listens on the SOCKS port
+    StartTimedOut,   // the ssh did not open its port in time
     RetryDue,        // the pause before the next try is over
     WaitedTooLong,   // the network has stayed away too long
 };
@@ -44,35 +46,43 @@ struct TunnelStep {
     }
 };
 
-// The one place where a connected tunnel's fate is decided.
-TunnelStep nextTunnelStep(TunnelPhase phase, TunnelEvent event, bool networkUp);
+// The one place where a connected tunnel's fate is decided. `retriesLeft` is false once a
+// tunnel has been brought back several times in a row without staying up.
+TunnelStep nextTunnelStep(TunnelPhase phase, TunnelEvent event, bool networkUp,
+                          bool retriesLeft = true);
 
 // The pause before try `attempt` (0 for the first): 1, 2, 4 … seconds, at most `longest`.
 std::chrono::milliseconds retryPause(int attempt, std::chrono::milliseconds longest);
 
-// Keeps a connected tunnel alive: hears what happens to the network, the machine and ssh,
-// checks the tunnel end to end now and then, decides with nextTunnelStep(), and asks its owner
-// to act. Owns timers and the probe, never ssh itself.
+// Keeps a connected tunnel alive and honest: hears what happens to the network, the machine and
+// ssh, checks now and then that the port is still our ssh's alone (ssh itself notices a server
+// that stops answering), decides with nextTunnelStep(), and asks its owner to act. Owns timers
+// and the port watch, never ssh itself.
 class TunnelSupervisor : public QObject {
     Q_OBJECT
 
 public:
     struct Timing {
         std::chrono::milliseconds probeInterval{30000};
-        std::chrono::milliseconds probeDeadline{5000};
         std::chrono::milliseconds startDeadline{20000};
         std::chrono::milliseconds networkWaitLimit{600000};
         std::chrono::milliseconds longestPause{30000};
     };
-    // The defaults, with the test knobs ZENTREL_PROBE_INTERVAL_MS and
-    // ZENTREL_NETWORK_WAIT_LIMIT_MS applied.
+    // The defaults, with the test knobs ZENTREL_PROBE_INTERVAL_MS, ZENTREL_START_DEADLINE_MS
+    // and ZENTREL_NETWORK_WAIT_LIMIT_MS applied.
     static Timing timingFromEnvironment();
+    // What to tell when another program listens on the tunnel's port.
+    static QString portInUseText(qint64 port);
 
     explicit TunnelSupervisor(Timing timing, QObject *parent = nullptr);
 
-    // From the owner: the tunnel's life.
-    void tunnelOpening(quint16 port);
-    void sshRestarted();
+    // How often ssh is to ask the server whether it is there when it has heard nothing: a
+    // third of the interval between two looks at the port.
+    int serverAliveSeconds() const;
+
+    // From the owner: the tunnel's life, and the ssh that is to hold the port.
+    void tunnelOpening(quint16 port, pid_t ssh);
+    void sshRestarted(pid_t ssh);
     void tunnelDown();
     bool isSupervising() const { return m_supervising; }
     TunnelPhase phase() const { return m_phase; }
@@ -92,11 +102,14 @@ public:
     // Whether ssh's own child still waits for the user (a passphrase dialog): a start is not
     // timed out then.
     void setStartStillBusy(std::function<bool()> busy) { m_startStillBusy = std::move(busy); }
+    // What ssh has said so far, for a report of a tunnel that did not come up.
+    void setSshOutput(std::function<QString()> output) { m_sshOutput = std::move(output); }
 
 signals:
     void actionNeeded(TunnelAction action);
     void failed(const QString &message);
     void reconnectingChanged(bool reconnecting);
+    void phaseChanged();
     // The address our ssh is connected to (4 or 16 bytes, network order), once it is known:
     // whether the network is there is a question of a route to it.
     void serverAddressChanged(const QByteArray &address);
@@ -104,18 +117,24 @@ signals:
 private:
     void handle(TunnelEvent event, const QString &message = {});
     void enterPhase(TunnelPhase phase);
+    void checkPort();
+    void portTaken();
+    void learnServerAddress();
+    QString withSshOutput(const QString &reason) const;
 
     Timing m_timing;
     bool m_supervising = false;
     bool m_networkUp = true;
     TunnelPhase m_phase = TunnelPhase::Opening;
     quint16 m_port = 0;
-    int m_attempt = 0;
+    pid_t m_ssh = 0;
+    int m_attempt = 0; // tries since the tunnel was last found healthy
+    QByteArray m_serverAddress;
     std::function<bool()> m_startStillBusy;
+    std::function<QString()> m_sshOutput;
     QTimer m_probeTimer;
     QTimer m_startTimer;
     QTimer m_retryTimer;
     QTimer m_absenceTimer;
-    TunnelProbe m_probe;
     PortWatch m_portWatch;
 };

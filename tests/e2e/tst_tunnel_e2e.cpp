@@ -219,9 +219,10 @@ private slots:
             application.setProcessChannelMode(QProcess::ForwardedChannels);
             application.start(QStringLiteral(ZENTREL_APP_PATH));
             QVERIFY(application.waitForStarted());
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") +
-                                                   QStringLiteral("/zentrel-vpn.socket")),
-                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QFile::exists(QDir::homePath() +
+                              QStringLiteral("/.local/state/zentrel-vpn/zentrel-vpn.socket")),
+                10000);
             kill(static_cast<pid_t>(application.processId()), signal);
             QVERIFY(application.waitForFinished(15000));
             QCOMPARE(application.exitStatus(), QProcess::NormalExit);

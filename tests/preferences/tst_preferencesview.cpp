@@ -23,7 +23,8 @@ const QByteArray serviceOrder =
 QString expectedPreview(const QString &service, const QString &port, const QString &destination) {
     return QStringLiteral("networksetup -setsocksfirewallproxy \"%1\" localhost %2;\n"
                           "networksetup -setsocksfirewallproxystate \"%1\" on;\n"
-                          "ssh -NTCD%2 %3;")
+                          "ssh -NTCD%2 -o ControlPath=none -o ExitOnForwardFailure=yes "
+                          "-o ServerAliveInterval=10 %3;")
         .arg(service, port, destination);
 }
 
@@ -238,7 +239,7 @@ private slots:
         QCOMPARE(child(view, SettingsKeys::server)->text(), QStringLiteral("198.51.100.7"));
         QCOMPARE(username->cursorPosition(), 2);
         QTest::keyClicks(username, QStringLiteral("X"));
-        QVERIFY(previewText(view).endsWith(QStringLiteral("\nssh -NTCD6969 deXmo@198.51.100.7;")));
+        QVERIFY(previewText(view).endsWith(QStringLiteral("=10 deXmo@198.51.100.7;")));
 
         // Half-typed port text stays while other keys change, but a new port shows.
         QLineEdit *port = child(view, SettingsKeys::port);

@@ -9,6 +9,10 @@ TunnelSettings example() {
     return TunnelSettings{"Wi-Fi", 6969, "demo", "198.51.100.7", "custom", "/etc/ssh/id_rsa"};
 }
 
+// What every tunnel command carries, whatever ~/.ssh/config says.
+const QStringList tunnelOptions = {"-o", "ControlPath=none",      "-o", "ExitOnForwardFailure=yes",
+                                   "-o", "ServerAliveInterval=10"};
+
 // Stand-ins that record each argument they get on a line of its own, NUL-terminated.
 const QByteArray recordArguments =
     "for a in \"$@\"; do printf '%s\\0' \"$a\"; done >> \"$ARGV_LOG\"\n";
@@ -34,7 +38,9 @@ private slots:
         QCOMPARE(proxyOnCommand(settings),
                  QStringLiteral("networksetup -setsocksfirewallproxystate \"Wi-Fi\" on"));
         QCOMPARE(tunnelCommand(settings),
-                 QStringLiteral("ssh -NTCD6969 \"demo@198.51.100.7\" -i /etc/ssh/id_rsa"));
+                 QStringLiteral("ssh -NTCD6969 -o ControlPath=none -o ExitOnForwardFailure=yes "
+                                "-o ServerAliveInterval=10 \"demo@198.51.100.7\" -i "
+                                "/etc/ssh/id_rsa"));
         QCOMPARE(proxyOffCommand(settings),
                  QStringLiteral("networksetup -setsocksfirewallproxystate \"Wi-Fi\" off"));
 
@@ -42,10 +48,11 @@ private slots:
         settings.privateKey = QStringLiteral("Default");
         QVERIFY(tunnelCommand(settings).endsWith(QLatin1String(" -i /etc/ssh/id_rsa")));
         settings.privateKey = QStringLiteral("default");
-        QCOMPARE(tunnelCommand(settings), QStringLiteral("ssh -NTCD6969 \"demo@198.51.100.7\""));
+        QVERIFY(tunnelCommand(settings).endsWith(QLatin1String("=10 \"demo@198.51.100.7\"")));
         settings = TunnelSettings{QString(), -1, "demo", QString(), "anything", QString()};
         // Values are written as stored, however odd.
-        QCOMPARE(tunnelCommand(settings), QStringLiteral("ssh -NTCD-1 \"demo@\""));
+        QVERIFY(tunnelCommand(settings).startsWith(QLatin1String("ssh -NTCD-1 -o ")));
+        QVERIFY(tunnelCommand(settings).endsWith(QLatin1String(" \"demo@\"")));
         QCOMPARE(proxyAddressCommand(settings),
                  QStringLiteral("networksetup -setsocksfirewallproxy \"\" localhost -1"));
     }
@@ -64,7 +71,8 @@ private slots:
             QCOMPARE(runThroughBash(proxyOnCommand(settings)),
                      QStringList({"-setsocksfirewallproxystate", value, "on"}));
             QCOMPARE(runThroughBash(tunnelCommand(settings)),
-                     QStringList({"-NTCD6969", value + '@' + value, "-i", value}));
+                     (QStringList{"-NTCD6969"} + tunnelOptions +
+                      QStringList{value + '@' + value, "-i", value}));
             QVERIFY2(!QFile::exists(marker), qPrintable(value));
         }
     }
@@ -86,7 +94,8 @@ private slots:
         settings.username = QStringLiteral("-oProxyCommand=touch %1").arg(marker);
         settings.server = QStringLiteral("127.0.0.1");
         QCOMPARE(runThroughBash(tunnelCommand(settings)),
-                 QStringList({"-NTCD6969", "-i", "/etc/ssh/id_rsa", "--",
+                 (QStringList{"-NTCD6969"} + tunnelOptions +
+                  QStringList{"-i", "/etc/ssh/id_rsa", "--",
                               settings.username + QStringLiteral("@127.0.0.1")}));
 
         // The real client, too, takes it as a user name and runs nothing.

@@ -13,18 +13,25 @@ public:
 private slots:
     void recordsSurviveOnlyWhole() {
         const TunnelRecord record{
-            "Wi-Fi \"2\"", true, 6969, "d", "h", ProcessIdentity{4242, 1234567890123ULL, "b"}};
+            "Wi-Fi \"2\"", true,   6969, "d", "h", ProcessIdentity{4242, 1234567890123ULL, "b"},
+            "custom",      "~/k y"};
         const QByteArray text = serializeTunnelRecord(record);
         QCOMPARE(parseTunnelRecord(text), std::optional<TunnelRecord>(record));
+        // An earlier version's record names no key: ssh's own keys, as then.
+        QByteArray earlier = text;
+        earlier.replace(",\"privateKey\":\"custom\",\"privateKeyFile\":\"~/k y\"", "");
+        QVERIFY2(earlier != text, earlier);
+        QCOMPARE(parseTunnelRecord(earlier)->privateKey, QStringLiteral("default"));
         QCOMPARE(parseTunnelRecord(serializeTunnelRecord({})), std::optional(TunnelRecord{}));
         for (const QByteArray &damaged :
              {text.left(text.size() / 2), QByteArray("{}"), QByteArray(text).replace("4242", "1"),
-              QByteArray(text).replace("6969", "\"6969\""), QByteArray(text).replace("\"b\"", "1")})
+              QByteArray(text).replace("6969", "\"6969\""), QByteArray(text).replace("\"b\"", "1"),
+              QByteArray(text).replace("\"custom\"", "2")})
             QVERIFY2(!parseTunnelRecord(damaged), damaged);
     }
 
     void decisions() {
-        const TunnelRecord withSsh{"Wi-Fi", true, 6969, {}, {}, ProcessIdentity{}};
+        const TunnelRecord withSsh{"Wi-Fi", true, 6969, {}, {}, ProcessIdentity{}, {}, {}};
         QCOMPARE(recoveryFor(std::nullopt, false), Recovery::Nothing);
         QCOMPARE(recoveryFor(withSsh, true), Recovery::Adopt);
         QCOMPARE(recoveryFor(withSsh, false), Recovery::SwitchOff);
@@ -45,7 +52,7 @@ private slots:
     void theFileIsNeverFollowedOrTrustedBlindly() {
         const QString directory = m_environment.path(QStringLiteral("state/zentrel-vpn"));
         const TunnelRecordFile file(directory);
-        const TunnelRecord record{"Wi-Fi", true, 6969, {}, {}, std::nullopt};
+        const TunnelRecord record{"Wi-Fi", true, 6969, {}, {}, std::nullopt, {}, {}};
         QString error;
         QVERIFY2(file.save(record, error), qPrintable(error));
         QCOMPARE(file.load().record, std::optional<TunnelRecord>(record));
