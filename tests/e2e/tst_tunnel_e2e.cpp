@@ -210,6 +210,104 @@ private slots:
         stranger.waitForFinished();
     }
 
+    // What a server sends and what the user's ssh configuration says decide nothing by
+    // themselves: a banner is no error, connection sharing never keeps a tunnel of ours alive,
+    // another program's listener is never taken for ours, and a tunnel taken over keeps its key.
+    void serversAndConfigurationsOfTheRealWorld() {
+        const QString sshdConfig = work("sshd_config");
+        const auto restartServer = [] {
+            run(QStringLiteral("pkill -x sshd; while pgrep -x sshd; do sleep 0.05; done; ") +
+                qEnvironmentVariable("ZENTREL_SSHD"));
+            QTRY_VERIFY(run(QStringLiteral("bash -c 'exec 3<>/dev/tcp/127.0.0.1/22' && echo up")) ==
+                        QLatin1String("up"));
+        };
+        QFile banner(work("banner"));
+        QVERIFY(banner.open(QIODevice::WriteOnly));
+        banner.write("Authorized use only. All access is logged.\n");
+        banner.close();
+        QFile::copy(sshdConfig, sshdConfig + QStringLiteral(".plain"));
+        run(QStringLiteral("echo 'Banner %1' >> '%2'").arg(work("banner"), sshdConfig));
+        restartServer();
+        const QString sshConfig = QDir::home().filePath(QStringLiteral(".ssh/config"));
+        run(QStringLiteral("printf 'Host *\\n ControlMaster auto\\n ControlPath ~/.ssh/cm-%%C\\n"
+                           " ControlPersist 60\\n' > '%1'")
+                .arg(sshConfig));
+        {
+            AppDelegate delegate;
+            launch(delegate);
+            AlertCatcher catcher;
+            delegate.connect();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                delegate.statusItem->toolTip().contains(QLatin1String("Connected to")), 15000);
+            QCOMPARE(fetchThroughTunnel(), tunnelText);
+            QCOMPARE(desktopProxy(), manualProxy);
+            delegate.disconnect();
+            QTRY_VERIFY(delegate.connection().isIdle());
+            QCOMPARE(said(catcher), QString());
+            QCOMPARE(run(QStringLiteral("pgrep -cx ssh")), QStringLiteral("0"));
+            QVERIFY(!socksPortAccepts());
+        }
+        QFile::remove(sshConfig);
+        QFile::remove(sshdConfig);
+        QFile::rename(sshdConfig + QStringLiteral(".plain"), sshdConfig);
+        restartServer();
+
+        // A new server (accepted on first sight, as the user's config says) while another
+        // program listens on ::1 of the port alone: an error that names the port, nothing
+        // switched, no ssh of ours left.
+        const QString knownHosts = QDir::home().filePath(QStringLiteral(".ssh/known_hosts"));
+        QVERIFY(QFile::rename(knownHosts, knownHosts + QStringLiteral(".saved")));
+        run(QStringLiteral("echo 'StrictHostKeyChecking accept-new' > '%1'").arg(sshConfig));
+        auto other = runShellCommand(QStringLiteral(
+            "exec python3 -c 'import socket,time; s=socket.socket(socket.AF_INET6);"
+            "s.bind((\"::1\", 6969)); s.listen(); print(\"up\", flush=True); time.sleep(60)'"));
+        QVERIFY(QTest::qWaitFor([&] { return other->output().contains("up"); }, 10000));
+        {
+            AppDelegate delegate;
+            launch(delegate);
+            AlertCatcher catcher;
+            delegate.connect();
+            QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
+            QVERIFY2(said(catcher).startsWith(QLatin1String("SSH Error: Port 6969 ")),
+                     qPrintable(said(catcher)));
+            QVERIFY(!delegate.connected());
+            QCOMPARE(desktopProxy(), m_before);
+            QCOMPARE(run(QStringLiteral("pgrep -cx ssh")), QStringLiteral("0"));
+        }
+        other->kill();
+        QFile::remove(sshConfig);
+        QFile::remove(knownHosts);
+        QVERIFY(QFile::rename(knownHosts + QStringLiteral(".saved"), knownHosts));
+
+        // A key of its own, not among ssh's defaults: taken over, then restarted with it.
+        const QString key = work("own_key");
+        const QString defaultKey = QDir::home().filePath(QStringLiteral(".ssh/id_ed25519"));
+        QVERIFY(QFile::rename(defaultKey, key) &&
+                QFile::rename(defaultKey + QStringLiteral(".pub"), key + QStringLiteral(".pub")));
+        SettingsStore().setText(SettingsKeys::privateKey, QStringLiteral("custom"));
+        SettingsStore().setText(SettingsKeys::privateKeyFile, key);
+        const pid_t earlier = connectAndLeave();
+        QVERIFY(earlier > 0);
+        SettingsStore().setText(SettingsKeys::privateKey, QStringLiteral("default"));
+        {
+            AppDelegate delegate;
+            launch(delegate);
+            AlertCatcher catcher;
+            QCOMPARE(delegate.sshCommand()->pid(), earlier);
+            delegate.connection().supervisor().resumed();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                delegate.sshCommand()->pid() != earlier &&
+                    delegate.statusItem->toolTip().contains(QLatin1String("Connected to")),
+                15000);
+            QCOMPARE(fetchThroughTunnel(), tunnelText);
+            QCOMPARE(said(catcher), QString());
+            delegate.disconnect();
+            QTRY_VERIFY(delegate.connection().isIdle());
+        }
+        QVERIFY(QFile::rename(key, defaultKey) &&
+                QFile::rename(key + QStringLiteral(".pub"), defaultKey + QStringLiteral(".pub")));
+    }
+
     void terminationSignalsDisconnectFirst() {
         for (const int signal : {SIGTERM, SIGHUP}) {
             const pid_t ssh = connectAndLeave();
