@@ -6,9 +6,9 @@
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
-#include <climits>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -23,14 +23,22 @@ bool isLinkLocal(const QByteArray &address) {
             (quint8(address[1]) & 0xc0) == 0x80) ||
            (address.size() == 4 && quint8(address[0]) == 169 && quint8(address[1]) == 254);
 }
+
+// 4 or 16 bytes; ::ffff:a.b.c.d as the IPv4 address it is. Anything else is no destination.
+QByteArray plainAddress(const QByteArray &address) {
+    static const QByteArray mappedPrefix = QByteArray(10, '\0') + QByteArray(2, '\xff');
+    if (address.size() == 16 && address.startsWith(mappedPrefix))
+        return address.mid(12);
+    return address.size() == 4 || address.size() == 16 ? address : QByteArray();
+}
 } // namespace
 
 NetworkChange networkChangeBetween(const NetworkPath &before, const NetworkPath &after) {
-    if (before.hasDefaultRoute && !after.hasDefaultRoute)
+    if (before.reachable && !after.reachable)
         return NetworkChange::Lost;
-    if (!before.hasDefaultRoute && after.hasDefaultRoute)
+    if (!before.reachable && after.reachable)
         return NetworkChange::Returned;
-    if (!after.hasDefaultRoute)
+    if (!after.reachable)
         return NetworkChange::None;
     if (before.interfaceIndex != after.interfaceIndex || before.gateway != after.gateway)
         return NetworkChange::Changed;
@@ -42,35 +50,43 @@ NetworkChange networkChangeBetween(const NetworkPath &before, const NetworkPath 
 
 #ifdef Q_OS_LINUX
 namespace {
-// Sends one dump request and hands every answering message to `take`.
+enum class Answer { Given, Refused, Silent };
+
+struct Request {
+    nlmsghdr header;
+    char payload[64]; // the family's header, then attributes
+};
+
+// Sends one request and hands every answering message to `take`. A dump ends with NLMSG_DONE,
+// a single question with its one answer; an error message is the kernel's refusal.
 template <typename Take>
-bool dump(int fd, quint16 type, unsigned char family, size_t headerSize, Take take) {
-    struct {
-        nlmsghdr header;
-        char payload[64];
-    } request{};
-    request.header.nlmsg_len = NLMSG_LENGTH(headerSize);
+Answer ask(int fd, Request &request, quint16 type, quint16 flags, size_t length, Take take) {
+    static quint32 sequence = 0;
+    request.header.nlmsg_len = static_cast<quint32>(length);
     request.header.nlmsg_type = type;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = 1;
-    request.payload[0] = static_cast<char>(family); // rtm_family / ifa_family come first
-    if (send(fd, &request, request.header.nlmsg_len, 0) < 0)
-        return false;
+    request.header.nlmsg_flags = static_cast<quint16>(NLM_F_REQUEST | flags);
+    request.header.nlmsg_seq = ++sequence;
+    if (send(fd, &request, length, 0) < 0)
+        return Answer::Silent;
     alignas(nlmsghdr) char buffer[32768];
     for (;;) {
-        const ssize_t length = recv(fd, buffer, sizeof buffer, 0);
-        if (length < 0 && errno == EINTR)
+        const ssize_t received = recv(fd, buffer, sizeof buffer, 0);
+        if (received < 0 && errno == EINTR)
             continue;
-        if (length <= 0)
-            return false;
-        int remaining = static_cast<int>(length);
+        if (received <= 0)
+            return Answer::Silent;
+        int remaining = static_cast<int>(received);
         for (auto *message = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(message, remaining);
              message = NLMSG_NEXT(message, remaining)) {
+            if (message->nlmsg_seq != request.header.nlmsg_seq)
+                continue; // a late answer to an earlier question
             if (message->nlmsg_type == NLMSG_DONE)
-                return true;
+                return Answer::Given;
             if (message->nlmsg_type == NLMSG_ERROR)
-                return false;
+                return Answer::Refused;
             take(message);
+            if (!(message->nlmsg_flags & NLM_F_MULTI))
+                return Answer::Given;
         }
     }
 }
@@ -79,73 +95,106 @@ QByteArray attributeBytes(const rtattr *attribute) {
     return QByteArray(static_cast<const char *>(RTA_DATA(attribute)),
                       static_cast<qsizetype>(RTA_PAYLOAD(attribute)));
 }
+
+template <typename Take> void forEachAttribute(rtattr *attribute, int length, Take take) {
+    for (; RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length))
+        take(attribute);
+}
+
+// The kernel's route to `destination` (RTM_GETROUTE without NLM_F_DUMP: the lookup a packet
+// would get, not the tables). Leaves `path` unreachable when there is none.
+Answer routeTo(int fd, const QByteArray &destination, NetworkPath &path) {
+    path = NetworkPath{};
+    Request request{};
+    auto *route = reinterpret_cast<rtmsg *>(NLMSG_DATA(&request.header));
+    route->rtm_family = destination.size() == 4 ? AF_INET : AF_INET6;
+    route->rtm_dst_len = static_cast<unsigned char>(destination.size() * 8);
+    auto *attribute =
+        reinterpret_cast<rtattr *>(reinterpret_cast<char *>(route) + NLMSG_ALIGN(sizeof(rtmsg)));
+    attribute->rta_type = RTA_DST;
+    attribute->rta_len = static_cast<unsigned short>(RTA_LENGTH(destination.size()));
+    std::copy(destination.begin(), destination.end(), static_cast<char *>(RTA_DATA(attribute)));
+    const size_t length = NLMSG_LENGTH(NLMSG_ALIGN(sizeof(rtmsg)) + RTA_ALIGN(attribute->rta_len));
+    return ask(fd, request, RTM_GETROUTE, 0, length, [&](nlmsghdr *message) {
+        if (message->nlmsg_type != RTM_NEWROUTE)
+            return;
+        auto *answer = static_cast<rtmsg *>(NLMSG_DATA(message));
+        // Unreachable, prohibit and blackhole routes answer with an error or with their type.
+        if (answer->rtm_type != RTN_UNICAST && answer->rtm_type != RTN_LOCAL)
+            return;
+        forEachAttribute(
+            RTM_RTA(answer), static_cast<int>(RTM_PAYLOAD(message)), [&](rtattr *attribute) {
+                if (attribute->rta_type == RTA_OIF)
+                    path.interfaceIndex = *static_cast<int *>(RTA_DATA(attribute));
+                else if (attribute->rta_type == RTA_GATEWAY || attribute->rta_type == RTA_VIA)
+                    path.gateway = attributeBytes(attribute);
+            });
+        path.reachable = path.interfaceIndex != 0;
+    });
+}
+
+// Whether the interface carries packets: the kernel still routes over a link that lost its
+// carrier (a Wi-Fi out of range), but nothing arrives.
+bool isRunning(int fd, int interfaceIndex) {
+    Request request{};
+    auto *link = static_cast<ifinfomsg *>(NLMSG_DATA(&request.header));
+    link->ifi_index = interfaceIndex;
+    unsigned flags = IFF_UP | IFF_RUNNING; // unknown when the kernel does not say
+    const Answer answer =
+        ask(fd, request, RTM_GETLINK, 0, NLMSG_LENGTH(sizeof(ifinfomsg)), [&](nlmsghdr *message) {
+            if (message->nlmsg_type == RTM_NEWLINK)
+                flags = static_cast<ifinfomsg *>(NLMSG_DATA(message))->ifi_flags;
+        });
+    return answer != Answer::Refused && (flags & IFF_UP) && (flags & IFF_RUNNING);
+}
+
+QList<QByteArray> addressesOf(int fd, int interfaceIndex) {
+    QList<QByteArray> addresses;
+    Request request{};
+    static_cast<ifaddrmsg *>(NLMSG_DATA(&request.header))->ifa_family = AF_UNSPEC;
+    ask(fd, request, RTM_GETADDR, NLM_F_DUMP, NLMSG_LENGTH(sizeof(ifaddrmsg)),
+        [&](nlmsghdr *message) {
+            if (message->nlmsg_type != RTM_NEWADDR)
+                return;
+            auto *address = static_cast<ifaddrmsg *>(NLMSG_DATA(message));
+            if (static_cast<int>(address->ifa_index) != interfaceIndex)
+                return;
+            forEachAttribute(IFA_RTA(address), static_cast<int>(IFA_PAYLOAD(message)),
+                             [&](rtattr *attribute) {
+                                 const QByteArray bytes = attributeBytes(attribute);
+                                 if (attribute->rta_type == IFA_ADDRESS && !isLinkLocal(bytes) &&
+                                     !addresses.contains(bytes))
+                                     addresses.append(bytes);
+                             });
+        });
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
 } // namespace
 
-NetworkPath readNetworkPath() {
-    NetworkPath path;
+NetworkPath readNetworkPath(const QByteArray &destination) {
+    static const QByteArray anywhereIPv4("\xc0\x00\x02\x01", 4); // 192.0.2.1
+    static const QByteArray anywhereIPv6("\x20\x01\x0d\xb8\0\0\0\0\0\0\0\0\0\0\0\x01", 16);
+    const NetworkPath assumeUp{true, 0, {}, {}};
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) {
-        path.hasDefaultRoute = true;
-        return path;
-    }
+    if (fd < 0)
+        return assumeUp;
     timeval timeout{1, 0}; // the kernel answers at once; never hang on it
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
-    quint32 bestMetric = UINT_MAX;
-    const bool routesRead =
-        dump(fd, RTM_GETROUTE, AF_UNSPEC, sizeof(rtmsg), [&](nlmsghdr *message) {
-            if (message->nlmsg_type != RTM_NEWROUTE)
-                return;
-            const auto *route = static_cast<const rtmsg *>(NLMSG_DATA(message));
-            if (route->rtm_dst_len != 0 || route->rtm_type != RTN_UNICAST ||
-                (route->rtm_flags & RTNH_F_LINKDOWN))
-                return;
-            int attributesLength = static_cast<int>(RTM_PAYLOAD(message));
-            quint32 table = route->rtm_table, metric = 0;
-            int interface = 0;
-            QByteArray gateway;
-            for (auto *attribute = RTM_RTA(route); RTA_OK(attribute, attributesLength);
-                 attribute = RTA_NEXT(attribute, attributesLength)) {
-                if (attribute->rta_type == RTA_TABLE)
-                    table = *static_cast<const quint32 *>(RTA_DATA(attribute));
-                else if (attribute->rta_type == RTA_OIF)
-                    interface = *static_cast<const int *>(RTA_DATA(attribute));
-                else if (attribute->rta_type == RTA_PRIORITY)
-                    metric = *static_cast<const quint32 *>(RTA_DATA(attribute));
-                else if (attribute->rta_type == RTA_GATEWAY)
-                    gateway = attributeBytes(attribute);
-            }
-            if (table != RT_TABLE_MAIN || interface == 0 ||
-                (path.hasDefaultRoute && metric >= bestMetric))
-                return;
-            path.hasDefaultRoute = true;
-            path.interfaceIndex = interface;
-            path.gateway = gateway;
-            bestMetric = metric;
-        });
-    if (!routesRead) {
+    NetworkPath path;
+    const QByteArray target = plainAddress(destination);
+    Answer answer = routeTo(fd, target.isEmpty() ? anywhereIPv4 : target, path);
+    if (target.isEmpty() && !path.reachable && answer != Answer::Silent)
+        answer = routeTo(fd, anywhereIPv6, path);
+    if (answer == Answer::Silent) {
         close(fd);
-        return NetworkPath{true, 0, {}, {}};
+        return assumeUp;
     }
-    if (path.hasDefaultRoute) {
-        dump(fd, RTM_GETADDR, AF_UNSPEC, sizeof(ifaddrmsg), [&](nlmsghdr *message) {
-            if (message->nlmsg_type != RTM_NEWADDR)
-                return;
-            const auto *address = static_cast<const ifaddrmsg *>(NLMSG_DATA(message));
-            if (static_cast<int>(address->ifa_index) != path.interfaceIndex)
-                return;
-            int attributesLength = static_cast<int>(IFA_PAYLOAD(message));
-            for (auto *attribute = IFA_RTA(address); RTA_OK(attribute, attributesLength);
-                 attribute = RTA_NEXT(attribute, attributesLength)) {
-                if (attribute->rta_type != IFA_ADDRESS)
-                    continue;
-                const QByteArray bytes = attributeBytes(attribute);
-                if (!isLinkLocal(bytes) && !path.addresses.contains(bytes))
-                    path.addresses.append(bytes);
-            }
-        });
-        std::sort(path.addresses.begin(), path.addresses.end());
-    }
+    if (path.reachable && !isRunning(fd, path.interfaceIndex))
+        path = NetworkPath{};
+    if (path.reachable)
+        path.addresses = addressesOf(fd, path.interfaceIndex);
     close(fd);
     return path;
 }
@@ -153,7 +202,7 @@ NetworkPath readNetworkPath() {
 NetworkWatcher::NetworkWatcher(QObject *parent) : QObject(parent) {
     m_settle.setSingleShot(true);
     m_settle.setInterval(settleMs);
-    QObject::connect(&m_settle, &QTimer::timeout, this, &NetworkWatcher::reread);
+    QObject::connect(&m_settle, &QTimer::timeout, this, [this] { reread(Reading::Settled); });
 
     m_socket = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
     sockaddr_nl address{};
@@ -165,6 +214,10 @@ NetworkWatcher::NetworkWatcher(QObject *parent) : QObject(parent) {
         bind(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         close(m_socket);
         m_socket = -1;
+    }
+    if (m_socket >= 0) { // rules too: they choose the table a route is looked up in
+        for (int group : {RTNLGRP_IPV4_RULE, RTNLGRP_IPV6_RULE})
+            setsockopt(m_socket, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group);
     }
     m_current = readNetworkPath();
     if (m_socket < 0)
@@ -179,19 +232,20 @@ NetworkWatcher::~NetworkWatcher() {
 }
 
 void NetworkWatcher::onAnnouncement() {
-    // What was announced is not looked at: the state is read afresh once it has settled.
+    // What was announced is not looked at: the state is read afresh, at once and again once the
+    // burst has settled.
     char buffer[8192];
     for (;;) {
         const ssize_t length = recv(m_socket, buffer, sizeof buffer, 0);
         if (length > 0 || (length < 0 && errno == EINTR))
             continue;
-        break; // drained, or overflowed (ENOBUFS): the reading below catches up either way
+        break; // drained, or overflowed (ENOBUFS): the readings catch up either way
     }
-    if (!m_settle.isActive())
-        m_settle.start();
+    reread(Reading::Early);
+    m_settle.start();
 }
 #else
-NetworkPath readNetworkPath() {
+NetworkPath readNetworkPath(const QByteArray &) {
     return NetworkPath{true, 0, {}, {}};
 }
 
@@ -204,9 +258,27 @@ NetworkWatcher::~NetworkWatcher() = default;
 void NetworkWatcher::onAnnouncement() {}
 #endif
 
-void NetworkWatcher::reread() {
-    const NetworkPath now = readNetworkPath();
+void NetworkWatcher::setDestination(const QByteArray &address) {
+    const QByteArray destination = plainAddress(address);
+    if (destination == m_destination)
+        return;
+    m_destination = destination;
+    // Another destination is no change of the network, but one without a route is its loss.
+    const NetworkPath now = readNetworkPath(m_destination);
+    const bool lost = m_current.reachable && !now.reachable;
+    m_current = now;
+    if (lost)
+        emit changed(NetworkChange::Lost);
+}
+
+void NetworkWatcher::reread(Reading reading) {
+    const NetworkPath now = readNetworkPath(m_destination);
     const NetworkChange change = networkChangeBetween(m_current, now);
+    // A route that returns is taken at once: the tunnel waits for it. One that goes, or moves,
+    // is believed once the burst has settled: even replacing a route by itself leaves a moment
+    // without one, and acting on it would end a working tunnel.
+    if (reading == Reading::Early && change != NetworkChange::Returned)
+        return;
     m_current = now;
     if (change != NetworkChange::None)
         emit changed(change);

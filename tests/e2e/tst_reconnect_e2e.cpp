@@ -37,7 +37,8 @@ const QString reconnecting = QStringLiteral("Zentrel VPN \u2014 Reconnecting\u20
 } // namespace
 
 // The tunnel kept up through what happens to a laptop: the link going and coming back, a new
-// address, a server that stops answering, a resume from sleep. A client namespace (this test
+// address, a server that stops answering, a resume from sleep, a default route that a VPN put in
+// a table of its own. A client namespace (this test
 // and the application) and a server namespace (sshd, and a page only the tunnel reaches),
 // joined by a veth pair; a private system bus with a stand-in logind.
 class ReconnectEndToEndTest : public QObject {
@@ -120,6 +121,31 @@ private slots:
         QTest::qWait(2000);
         QCOMPARE(sshCount(), 0);
         QVERIFY(!delegate.connected());
+    }
+
+    // The default route in a table of its own chosen by a rule (as wg-quick arranges it), then
+    // with two next hops: the network is there all along, goes with the link and comes back.
+    void aDefaultRouteElsewhereThanTheMainTableIsANetwork() {
+        netctl("default-route table");
+        qputenv("ZENTREL_NETWORK_WAIT_LIMIT_MS", "3000");
+        AppDelegate delegate;
+        AlertCatcher catcher;
+        connectTunnel(delegate);
+        qunsetenv("ZENTREL_NETWORK_WAIT_LIMIT_MS");
+        for (const char *mode : {"default-route table", "default-route multipath"}) {
+            netctl(mode);
+            QTest::qWait(4000); // past the wait limit
+            QTRY_VERIFY_WITH_TIMEOUT(tunnelCarries(), 20000);
+            const pid_t ssh = delegate.sshCommand()->pid();
+            netctl("link-down");
+            QTRY_COMPARE(delegate.statusItem->toolTip(), reconnecting);
+            netctl("link-up");
+            QTRY_VERIFY_WITH_TIMEOUT(delegate.sshCommand()->pid() != ssh && tunnelCarries(), 20000);
+            QVERIFY2(catcher.alerts().isEmpty(),
+                     qPrintable(catcher.alerts().value(0).informativeText));
+        }
+        netctl("default-route main");
+        disconnectTunnel(delegate);
     }
 
 private:
