@@ -205,6 +205,7 @@ void AppDelegate::disconnect() {
 }
 
 void AppDelegate::quit() {
+    m_proxyWarning.clear(); // only a warning of the quit's own is waited for
     m_connection->requestQuit();
 }
 

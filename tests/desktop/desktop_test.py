@@ -28,7 +28,10 @@ SCREEN = (1024, 768)
 BANNER = ("<h2>Session expired</h2> Sign in again at "
           "<a href='http://evil.example/phish'>https://intranet.example/login</a>")
 LONG_LINE = "W" * 69  # wide glyphs, a line just too long for the box: the most lines per text
-QUIET_SSH = "exec sleep 300\n"
+# ssh that stays up, says nothing and listens on its SOCKS port itself, as a tunnel does.
+QUIET_SSH = ("exec python3 -c 'import socket, sys, time; s = socket.socket(); "
+             "s.bind((\"127.0.0.1\", int(sys.argv[1]))); s.listen(); time.sleep(300)' "
+             "\"${1#-NTCD}\"\n")
 HERE = os.path.dirname(os.path.abspath(__file__))
 WATCHER = "org.kde.StatusNotifierWatcher"
 WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
@@ -248,8 +251,7 @@ def expect_item(panel, service, tooltip, icon_name):
 
 
 def the_tray_and_the_form_as_the_desktop_sees_them(app, panel, scratch):
-    # ssh that stays up and says nothing, as a tunnel does.
-    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\nexec sleep 300\n")
+    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\n" + QUIET_SSH)
     english = app_environment(scratch, "english", {
         "username": "demo", "server": "vpn.example.org", "port": 2222,
         "networkService": "Wi-Fi"}, {"LANG": "C.UTF-8"}, install_icons=True)
@@ -346,13 +348,14 @@ def dismiss(window, fragment):
 
 
 def ssh_output_is_plain_text(app, panel, scratch):
-    # The first connect meets a banner of markup in colour, the next 10 MB of long lines.
+    # The first connect meets a banner of markup in colour, the next 10 MB of long lines;
+    # then ssh gives up.
     install_tool(f"{scratch}/bin", "ssh", f"""if [ -e "$TOLD" ]; then
     yes {LONG_LINE} | head -c 10000000
 else
     touch "$TOLD"; printf '\\e[1;31m%s\\e[0m\\n' "$BANNER"
 fi
-exec sleep 300
+exit 255
 """)
     opened = f"{scratch}/opened"
     install_tool(f"{scratch}/bin", "xdg-open", f"touch {opened}\n")
@@ -475,16 +478,27 @@ def a_stray_networksetup_never_runs(app, panel, scratch):
     notice = wait_for(lambda: message_box("networksetup is missing"))
     expect(notice and f"{scratch}/copy/libexec/zentrel-vpn" in notice[1],
            f"notice that the helper is missing: {notice and notice[1]!r}")
-    expect(wait_for(lambda: message_box("The proxy setting could not be changed")),
-           "no warning that the proxy commands failed")
+    failed = "The proxy setting could not be changed"
+    warning = wait_for(lambda: message_box(failed))
+    if expect(warning, "no warning that the proxy commands failed"):
+        dismiss(warning[0], failed)
     expect(not os.path.exists(marker), "a networksetup in the current folder ran")
-    quit_from_menu(panel, service, process)
+    # The proxy cannot be switched off either: Quit ends once the user has read that.
+    panel.click(service, "Quit Zentrel VPN")
+    warning = wait_for(lambda: message_box(failed))
+    if expect(warning and process.poll() is None, "Quit did not wait for its warning"):
+        press(warning[0], "OK")
+    try:
+        expect(process.wait(10) == 0, f"exit status {process.returncode} after Quit")
+    except subprocess.TimeoutExpired:
+        process.kill()
+        expect(False, "still running after its warning was read")
 
 
 def only_the_end_of_the_session_disconnects(app, panel, scratch, manager):
     """A session that is saved, or a logout the user cancels, leaves the tunnel up; the
     session's real end disconnects before we go."""
-    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\nexec sleep 300\n")
+    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\n" + QUIET_SSH)
     session = subprocess.Popen([manager], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                text=True)
     started.append(session)
