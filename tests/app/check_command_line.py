@@ -13,7 +13,8 @@ import sys
 import tempfile
 import time
 
-SKIP = 77
+# Without X tools: a skip on a developer's machine, a failure under CI, which installs them.
+SKIP = 1 if os.environ.get("CI") else 77
 
 # arguments, exit code, the stream that explains, its first line. None of these has a display.
 CASES = [
@@ -123,7 +124,7 @@ def main(app, desktop_entry, version):
     if failures:
         return 1
     if not have_x:
-        print("SKIP: Xvfb or xwininfo is not installed")
+        print("FAIL" if os.environ.get("CI") else "SKIP", "- not installed: Xvfb or xwininfo")
         return SKIP
     print("all checks passed")
     return 0

@@ -8,7 +8,8 @@ import shutil
 import subprocess
 import xml.etree.ElementTree as ElementTree
 
-SKIP = 77
+# A missing tool skips on a developer's machine; under CI, which installs every tool, it fails.
+SKIP = 1 if os.environ.get("CI") else 77
 PROGRAMS = ["bin/zentrel-vpn", "libexec/zentrel-vpn/networksetup",
             "libexec/zentrel-vpn/zentrel-vpn-askpass"]
 LOGIN_CHECK = "etc/xdg/autostart/org.zentrel.ZentrelVPN.restore-proxy.desktop"
@@ -34,7 +35,7 @@ class Checks:
         return condition
 
     def have(self, *tools):
-        """A tool that is not installed makes the test skip rather than fail."""
+        """A tool that is not installed makes the test skip (fail under CI)."""
         self.missing_tools += [tool for tool in tools if not shutil.which(tool)]
         return not self.missing_tools
 
@@ -52,7 +53,8 @@ class Checks:
         if self.failures:
             return 1
         if self.missing_tools:
-            print("SKIP: not installed:", ", ".join(self.missing_tools))
+            print("FAIL" if os.environ.get("CI") else "SKIP", "- not installed:",
+                  ", ".join(self.missing_tools))
             return SKIP
         print("all checks passed")
         return 0
