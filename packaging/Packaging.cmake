@@ -36,7 +36,10 @@ if(UNIX AND NOT APPLE)
     set(icon_pngs)
     foreach(size 48 64 128 256)
         set(png "${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}/zentrel-vpn.png")
+        # Makefiles, unlike Ninja, do not make an output's folder.
         add_custom_command(OUTPUT "${png}"
+                           COMMAND "${CMAKE_COMMAND}" -E make_directory
+                                   "${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}"
                            COMMAND "${RSVG_CONVERT}" --width ${size} --height ${size}
                                    --output "${png}" "${resources}/zentrel-vpn.svg"
                            DEPENDS "${resources}/zentrel-vpn.svg"
