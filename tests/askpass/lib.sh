@@ -8,13 +8,15 @@ ASKPASS=$(readlink -f "$1")
 RESULTS=$(mktemp -d)
 trap 'rm -rf "$RESULTS"' EXIT
 
-# wait_for_dialog OWNER: waits until a dialog of the process OWNER or of a child of OWNER is on
-# screen, in front and has the keyboard; prints its window.
+# wait_for_dialog OWNER [OLD]: waits until a dialog of the process OWNER or of a child of OWNER
+# (but not of the process OLD, the one that asked before) is on screen, in front and has the
+# keyboard; prints its window.
 wait_for_dialog() {
     local window pid
     for _ in $(seq 150); do
         for window in $(xdotool search --onlyvisible --name '^Zentrel VPN$' 2>/dev/null); do
             pid=$(xdotool getwindowpid "$window" 2>/dev/null) || continue
+            [[ $pid != "${2:-}" ]] || continue
             [[ $pid == "$1" || $(ps -o ppid= -p "$pid" 2>/dev/null) -eq $1 ]] || continue
             # Window ids are reused: the server's focus is the truth, the manager's says "front".
             if [[ $(xdotool getwindowfocus 2>/dev/null) == "$window" &&

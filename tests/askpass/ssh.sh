@@ -42,6 +42,7 @@ tunnel_works "the passphrase"
 
 # A wrong passphrase is asked for again; Cancel then ends ssh, as the app reports it.
 start_ssh -i "$WORK/locked_key"
+# The askpass process names the first dialog: the X server hands its window id to the next.
 first=$(xdotool getwindowpid "$WINDOW")
 xdotool type --delay 20 "not the passphrase"
 xdotool key Return

@@ -33,6 +33,8 @@ user_keyfile=$(keyfile_entries)
 # Recording an address while off touches no desktop: GIO is not even loaded.
 LD_DEBUG=libs networksetup -setsocksfirewallproxy Wi-Fi localhost 6969 2>"$TMP/ld.log" ||
     fail "setting the address failed"
+# Only a log that names the libraries loaded can tell that GIO is not among them.
+grep -q 'calling init: .*libc\.so' "$TMP/ld.log" || fail "LD_DEBUG reported no loaded library"
 grep -q libgio "$TMP/ld.log" && fail "recording an address loaded GIO"
 expect_eq "address alone leaves the desktop" "$before" "$(gnome_proxy)"
 proxy_on Wi-Fi || fail "switching on failed"
