@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -89,6 +90,7 @@ struct ActivationServer::Client {
     QDeadlineTimer deadline;
     QSocketNotifier *notifier;
     QByteArray received;
+    quint64 id = 0; // once its line has come: the request it waits on
 };
 
 ActivationServer::ActivationServer(QString path, QObject *parent)
@@ -151,11 +153,14 @@ void ActivationServer::acceptClients() {
         const int descriptor = accept(m_socket, nullptr, nullptr);
         if (descriptor >= 0) {
             setCloseOnExecAndNonBlocking(descriptor);
+            if (!fromThisUser(descriptor)) {
+                ::close(descriptor);
+                continue;
+            }
             if (m_clients.size() >= size_t(clientLimit))
-                m_clients.pop_front();
+                drop(*m_clients.front());
             m_clients.push_back(std::make_unique<Client>(descriptor, *this));
-            if (!m_expiry.isActive())
-                m_expiry.start(int(m_clients.front()->deadline.remainingTime()));
+            scheduleExpiry();
             continue;
         }
         switch (errno) {
@@ -195,18 +200,44 @@ void ActivationServer::read(Client &client) {
     const ssize_t count = ::read(client.descriptor, buffer, sizeof buffer);
     if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
         return;
-    if (count > 0) {
+    if (count > 0 && client.id == 0) {
         client.received.append(buffer, count);
         const qsizetype end = client.received.indexOf('\n');
         if (end < 0 && client.received.size() < lineLimit)
             return; // the rest of the line is on its way
-        const QByteArray line = client.received.left(end);
-        close(client);
-        if (end >= 0)
-            emit lineReceived(line);
+        if (end < 0) {
+            close(client);
+            return;
+        }
+        client.id = ++m_lastId;
+        client.deadline.setRemainingTime(answerTimeout);
+        scheduleExpiry();
+        emit lineReceived(client.received.left(end), client.id);
         return;
     }
-    close(client); // it hung up, or failed
+    if (count > 0)
+        return;   // nothing more is asked of a client that waits
+    drop(client); // it hung up, or failed
+}
+
+void ActivationServer::answer(quint64 id, const QByteArray &text) {
+    for (const std::unique_ptr<Client> &client : m_clients) {
+        if (client->id != id)
+            continue;
+        const QByteArray line = text + '\n';
+        // A few hundred bytes: they fit the socket's buffer, or the client is not worth waiting
+        // for.
+        send(client->descriptor, line.constData(), size_t(line.size()), MSG_NOSIGNAL);
+        close(*client);
+        return;
+    }
+}
+
+void ActivationServer::drop(const Client &client) {
+    const quint64 id = client.id;
+    close(client);
+    if (id != 0)
+        emit requestDropped(id);
 }
 
 void ActivationServer::close(const Client &client) {
@@ -214,10 +245,39 @@ void ActivationServer::close(const Client &client) {
 }
 
 void ActivationServer::closeExpired() {
-    while (!m_clients.empty() && m_clients.front()->deadline.hasExpired())
-        m_clients.pop_front();
-    if (!m_clients.empty())
-        m_expiry.start(int(m_clients.front()->deadline.remainingTime()));
+    std::list<const Client *> expired;
+    for (const std::unique_ptr<Client> &client : m_clients)
+        if (client->deadline.hasExpired())
+            expired.push_back(client.get());
+    for (const Client *client : expired)
+        drop(*client);
+    scheduleExpiry();
+}
+
+void ActivationServer::scheduleExpiry() {
+    qint64 soonest = -1;
+    for (const std::unique_ptr<Client> &client : m_clients) {
+        const qint64 remaining = client->deadline.remainingTime();
+        if (soonest < 0 || remaining < soonest)
+            soonest = remaining;
+    }
+    if (soonest >= 0)
+        m_expiry.start(int(soonest));
+    else
+        m_expiry.stop();
+}
+
+bool ActivationServer::fromThisUser(int descriptor) {
+#ifdef Q_OS_LINUX
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+           peer.uid == geteuid();
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    return getpeereid(descriptor, &uid, &gid) == 0 && uid == geteuid();
+#endif
 }
 
 void ActivationServer::stopListening() {
@@ -252,4 +312,47 @@ bool ActivationServer::sendLine(const QString &path, const QByteArray &line) {
     }
     ::close(fd);
     return sent;
+}
+
+std::optional<QByteArray> ActivationServer::request(const QString &path, const QByteArray &line,
+                                                    std::chrono::milliseconds timeout) {
+    const QDeadlineTimer deadline(timeout);
+    const SocketAddress address(path);
+    if (!address.isValid())
+        return std::nullopt;
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    const QByteArray sent = line + '\n';
+    QByteArray answer;
+    bool complete = false;
+    if (::connect(fd, address.get(), SocketAddress::size) == 0 &&
+        send(fd, sent.constData(), size_t(sent.size()), MSG_NOSIGNAL) == sent.size()) {
+        char buffer[4096];
+        for (;;) {
+            pollfd wait{fd, POLLIN, 0};
+            const int ready = poll(&wait, 1, int(qMax<qint64>(0, deadline.remainingTime())));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                break;
+            const ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            answer.append(buffer, count);
+            if (answer.size() > 65536)
+                break;
+            if (answer.endsWith('\n')) {
+                complete = true;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (!complete)
+        return std::nullopt;
+    answer.chop(1);
+    return answer;
 }

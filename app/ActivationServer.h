@@ -8,19 +8,23 @@
 #include <chrono>
 #include <list>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 
-// Listens on a local socket for later starts of the application, each of which sends one line.
-// Any process of the user can connect, so no client may cost us for long: each is closed after
-// its first line or after a short while, only a few are kept at once (the oldest goes when
-// another comes), and running out of descriptors only pauses listening. Should the listening
-// socket itself fail, it listens anew.
+// Listens on a local socket for later starts of the application and for commands from the
+// command line, each of which sends one line and may wait for one line back. Only the user's
+// own processes are heard. None may cost us for long: a client that has not sent its line
+// within a short while is closed, only a few are kept at once (the oldest goes when another
+// comes), one that waits for an answer is dropped when it hangs up or after a long while, and
+// running out of descriptors only pauses listening. Should the listening socket itself fail,
+// it listens anew.
 class ActivationServer : public QObject {
     Q_OBJECT
 
 public:
     static constexpr std::chrono::milliseconds clientTimeout{2000};
+    static constexpr std::chrono::milliseconds answerTimeout{600000};
     static constexpr int clientLimit = 16;
 
     explicit ActivationServer(QString path, QObject *parent = nullptr);
@@ -31,13 +35,23 @@ public:
     // socket cannot be made.
     bool listen(QString &error);
 
+    // Sends `text` and a line feed to the client that sent request `id`, then closes it.
+    // Nothing happens when that client is gone.
+    void answer(quint64 id, const QByteArray &text);
+
     // What a later start does: sends `line` to the socket at `path`. False when nobody listens
     // or takes it in time.
     static bool sendLine(const QString &path, const QByteArray &line);
+    // Sends `line` and reads one line back, within `timeout`; nullopt when nobody listens or
+    // the answer does not come in time.
+    static std::optional<QByteArray> request(const QString &path, const QByteArray &line,
+                                             std::chrono::milliseconds timeout);
 
 signals:
-    // A client sent `line` (without its line feed).
-    void lineReceived(const QByteArray &line);
+    // A client sent `line` (without its line feed) and waits for answer(id, …).
+    void lineReceived(const QByteArray &line, quint64 id);
+    // The client of request `id` hung up or waited too long: no answer goes anywhere.
+    void requestDropped(quint64 id);
 
 private:
     struct Client;
@@ -45,13 +59,18 @@ private:
     void acceptClients();
     void read(Client &client);
     void close(const Client &client);
+    // Closes the client, and tells when it was waiting for an answer.
+    void drop(const Client &client);
     void closeExpired();
+    void scheduleExpiry();
+    static bool fromThisUser(int descriptor);
     void stopListening();
 
     QString m_path;
     int m_socket = -1;
     QSocketNotifier *m_notifier = nullptr;
     std::list<std::unique_ptr<Client>> m_clients; // oldest first
+    quint64 m_lastId = 0;
     QTimer m_expiry;
     QTimer m_retry;
 };

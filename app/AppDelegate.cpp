@@ -3,6 +3,7 @@
 #include "AskPass.h"
 #include "CommandLines.h"
 #include "ConnectionController.h"
+#include "DesktopNotification.h"
 #include "MainMenu.h"
 #include "MessageBoxes.h"
 #include "NetworkServices.h"
@@ -95,6 +96,13 @@ void AppDelegate::setupConnection() {
         if (connected())
             applyTunnelToolTip();
     });
+    // Refreshed at each look at the tunnel: no timer of its own wakes the machine.
+    QObject::connect(&connection->supervisor(), &TunnelSupervisor::healthChanged, this, [this] {
+        if (connected())
+            applyTunnelToolTip();
+    });
+    QObject::connect(connection, &ConnectionController::reconnectingChanged, this,
+                     &AppDelegate::tellReconnecting);
     watchTheSystem();
     // A tunnel that outlived an earlier run is taken over; a proxy it left on is put back.
     connection->recoverEarlierRun();
@@ -266,7 +274,27 @@ void AppDelegate::applyTunnelToolTip() {
     const StatusState state = m_connection->isReconnecting() ? StatusState::Reconnecting
                               : m_connection->isUp()         ? StatusState::Connected
                                                              : StatusState::Connecting;
-    statusItem->setToolTip(statusToolTip(state, tunnel.username, tunnel.server, tunnel.port));
+    QString tip = statusToolTip(state, tunnel.username, tunnel.server, tunnel.port);
+    const TunnelSupervisor::Health &health = m_connection->supervisor().health();
+    if (state == StatusState::Connected && health.upSince.isValid())
+        tip += QStringLiteral(" \u2014 ") +
+               upTimeText(health.upSince.secsTo(QDateTime::currentDateTime()), health.roundTripMs);
+    else if (state == StatusState::Reconnecting && health.reconnectingSince.isValid())
+        tip += QLatin1Char(' ') +
+               reconnectingText(health.reconnectingSince.toString(QStringLiteral("HH:mm")),
+                                health.tries);
+    statusItem->setToolTip(tip);
+}
+
+void AppDelegate::tellReconnecting(bool reconnecting) {
+    // Once when the tunnel drops by itself and once when it is back, so that a user who does
+    // not look at the tray knows why pages failed for a moment.
+    if (reconnecting)
+        notifyDesktop(tr("The tunnel dropped"),
+                      tr("Zentrel VPN is bringing it back; until then pages may fail to load."));
+    else if (m_connection->isUp())
+        notifyDesktop(tr("The tunnel is back"),
+                      tr("Your traffic goes through %1 again.").arg(m_connection->tunnel().server));
 }
 
 void AppDelegate::applyDisconnectedLook() {

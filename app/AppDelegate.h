@@ -96,6 +96,7 @@ private:
     void watchTheSystem();
     void applyConnectedLook();
     void applyTunnelToolTip();
+    void tellReconnecting(bool reconnecting);
     void applyDisconnectedLook();
     void showSshError(const QString &text);
     void showProxyFailures(const QList<CommandOutcome> &failures);

@@ -51,7 +51,7 @@ bool displayAvailable(bool platformChosen) {
 }
 
 CommandLineRequest exitWith(int code) {
-    return {CommandLineRequest::Action::Exit, code};
+    return {CommandLineRequest::Action::Exit, code, {}};
 }
 
 } // namespace
@@ -86,7 +86,27 @@ CommandLineRequest handleCommandLine(int argc, char **argv) {
         QStringLiteral("restore-proxy"),
         QStringLiteral("At login: switch off a proxy left on by an earlier run whose tunnel has "
                        "ended, then exit; never opens a window"));
-    parser.addOptions({help, version, restoreProxy});
+    const QCommandLineOption connect(
+        QStringLiteral("connect"),
+        QStringLiteral("Connect, starting Zentrel VPN first if it is not running; wait until the "
+                       "tunnel is up (exit status 0) or has failed (1, the reason on standard "
+                       "error)."));
+    const QCommandLineOption disconnect(
+        QStringLiteral("disconnect"),
+        QStringLiteral(
+            "Disconnect the running Zentrel VPN and wait until it has (exit status 0)."));
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral(
+            "Print the state of the tunnel; exit status 0 when connected, 3 otherwise."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("With --status: print it as one JSON object."));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        QStringLiteral("With --connect, --disconnect or --status: wait at most this long "
+                       "(default 60)."),
+        QStringLiteral("seconds"), QStringLiteral("60"));
+    parser.addOptions({help, version, restoreProxy, connect, disconnect, status, json, timeout});
     acceptQtOptions(parser);
 
     QString error;
@@ -111,7 +131,29 @@ CommandLineRequest handleCommandLine(int argc, char **argv) {
         return exitWith(0);
     }
     if (parser.isSet(restoreProxy))
-        return {CommandLineRequest::Action::RestoreProxy, 0};
+        return {CommandLineRequest::Action::RestoreProxy, 0, {}};
+    const int remoteCount =
+        int(parser.isSet(connect)) + int(parser.isSet(disconnect)) + int(parser.isSet(status));
+    bool secondsOk = false;
+    const int seconds = parser.value(timeout).toInt(&secondsOk);
+    if (remoteCount > 1 || (parser.isSet(json) && !parser.isSet(status)) ||
+        ((parser.isSet(timeout)) && remoteCount == 0) || !secondsOk || seconds <= 0) {
+        print(stderr,
+              QStringLiteral("%1: Use one of --connect, --disconnect and --status; --json only "
+                             "with --status; --timeout with one of them, in whole seconds.\n"
+                             "Try '%1 --help' for more information.\n")
+                  .arg(program));
+        return exitWith(usageError);
+    }
+    if (remoteCount == 1) {
+        CommandLineRequest request{CommandLineRequest::Action::Remote, 0, {}};
+        request.remote.kind = parser.isSet(connect)      ? RemoteCommand::Kind::Connect
+                              : parser.isSet(disconnect) ? RemoteCommand::Kind::Disconnect
+                                                         : RemoteCommand::Kind::Status;
+        request.remote.json = parser.isSet(json);
+        request.remote.timeout = std::chrono::seconds(seconds);
+        return request;
+    }
     if (!displayAvailable(parser.isSet(QStringLiteral("platform")))) {
         print(stderr,
               QStringLiteral("Zentrel VPN is a desktop application: start it from a "

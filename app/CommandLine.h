@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RemoteCommand.h"
+
 // What the command line asks main() to do. Decided before any window system is touched, so
 // that --help, --version and the login check work without a display.
 struct CommandLineRequest {
@@ -7,11 +9,14 @@ struct CommandLineRequest {
         StartApplication,
         // Undo what an earlier run left behind at login, then end; never opens a window.
         RestoreProxy,
+        // --connect, --disconnect or --status: ask the running instance (remote below).
+        Remote,
         // Help, version or an error has been printed: end with exitCode.
         Exit,
     };
     Action action = Action::StartApplication;
     int exitCode = 0;
+    RemoteCommand remote;
 };
 
 // Parses the arguments, prints help, the version or an error where asked, and checks that a

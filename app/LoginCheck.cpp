@@ -1,12 +1,11 @@
 #include "LoginCheck.h"
 
+#include "DesktopNotification.h"
 #include "SingleInstance.h"
 #include "TimedCommand.h"
 #include "TunnelRecord.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QEventLoop>
 #include <QVariantMap>
 
@@ -17,13 +16,7 @@ namespace {
 // On the terminal, and as a desktop notification where a notification server runs.
 void tell(const QString &summary, const QString &body) {
     std::fprintf(stderr, "zentrel-vpn: %s\n", qPrintable(body.isEmpty() ? summary : body));
-    QDBusMessage notify = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    notify << QStringLiteral("Zentrel VPN") << 0u << QStringLiteral("zentrel-vpn") << summary
-           << body << QStringList() << QVariantMap() << -1;
-    QDBusConnection::sessionBus().call(notify, QDBus::Block, 2000);
+    notifyDesktop(summary, body, true);
 }
 
 CommandOutcome runAndWait(const QString &commandLine) {

@@ -140,10 +140,16 @@ SingleInstance::Start SingleInstance::becomePrimary() {
 
     m_server = std::make_unique<ActivationServer>(socketPath());
     QObject::connect(m_server.get(), &ActivationServer::lineReceived, this,
-                     [this](const QByteArray &line) {
-                         if (line == activationLine)
+                     [this](const QByteArray &line, quint64 id) {
+                         if (line == activationLine) {
+                             m_server->answer(id, {});
                              emit activationRequested();
+                         } else {
+                             emit requestReceived(line, id);
+                         }
                      });
+    QObject::connect(m_server.get(), &ActivationServer::requestDropped, this,
+                     &SingleInstance::requestDropped);
     // Without the socket we are still the one instance; later starts just cannot reach us.
     QString why;
     if (!m_server->listen(why))
@@ -176,6 +182,13 @@ SingleInstance::Hold SingleInstance::holdOffPrimary() {
     return Hold::PrimaryRunning;
 }
 
+bool SingleInstance::primaryRunning() {
+    if (!openLock())
+        return false;
+    struct flock probe = byteLock(F_WRLCK, primaryByte);
+    return fcntl(m_lock, getLock, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
 bool SingleInstance::activatePrimary() {
     // The running instance may still be starting up: give it a moment to listen.
     const QDeadlineTimer deadline(3000);
@@ -185,6 +198,16 @@ bool SingleInstance::activatePrimary() {
         QThread::msleep(50);
     }
     return false;
+}
+
+void SingleInstance::answer(quint64 id, const QByteArray &text) {
+    if (m_server)
+        m_server->answer(id, text);
+}
+
+std::optional<QByteArray> SingleInstance::askPrimary(const QByteArray &line,
+                                                     std::chrono::milliseconds timeout) const {
+    return ActivationServer::request(socketPath(), line, timeout);
 }
 
 QString SingleInstance::socketPath() const {

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class ActivationServer;
 
@@ -45,8 +47,20 @@ public:
     // it got the message.
     bool activatePrimary();
 
+    // Whether an instance runs, without taking or waiting for anything.
+    bool primaryRunning();
+    // A request from the command line, of the running instance: `line` is answered with
+    // answer(id, …), unless requestDropped(id) says its asker is gone.
+    void answer(quint64 id, const QByteArray &text);
+    // Sends a request to the running instance and waits for its answer; nullopt when none
+    // runs or it does not answer in time.
+    std::optional<QByteArray> askPrimary(const QByteArray &line,
+                                         std::chrono::milliseconds timeout) const;
+
 signals:
     void activationRequested();
+    void requestReceived(const QByteArray &line, quint64 id);
+    void requestDropped(quint64 id);
 
 private:
     bool openLock();

@@ -4,6 +4,8 @@
 #include "LoginCheck.h"
 #include "MessageBoxes.h"
 #include "QuitRequestFilter.h"
+#include "RemoteCommand.h"
+#include "RemoteControl.h"
 #include "SearchPath.h"
 #include "SignalNotifier.h"
 #include "SingleInstance.h"
@@ -52,6 +54,12 @@ int main(int argc, char *argv[]) {
     const CommandLineRequest request = handleCommandLine(argc, argv);
     if (request.action == CommandLineRequest::Action::Exit)
         return request.exitCode;
+    if (request.action == CommandLineRequest::Action::Remote) {
+        QCoreApplication application(argc, argv);
+        installTranslations(application);
+        SingleInstance instance;
+        return runRemoteCommand(request.remote, instance);
+    }
     if (request.action == CommandLineRequest::Action::RestoreProxy) {
         QCoreApplication application(argc, argv);
         installTranslations(application);
@@ -98,6 +106,11 @@ int main(int argc, char *argv[]) {
         delegate.connection().setCommandDeadline(std::chrono::milliseconds(deadline));
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &AppDelegate::openPreferencesWindow);
+    // The command line's --connect, --disconnect and --status.
+    RemoteControl remote(delegate);
+    QObject::connect(&instance, &SingleInstance::requestReceived, &remote, &RemoteControl::handle);
+    QObject::connect(&instance, &SingleInstance::requestDropped, &remote, &RemoteControl::forget);
+    QObject::connect(&remote, &RemoteControl::answered, &instance, &SingleInstance::answer);
     const TrayWait trayWait([&delegate] { delegate.reportMissingTray(); });
 
     QObject::connect(&termination, &SignalNotifier::received, &delegate, &AppDelegate::quitNow);

@@ -47,3 +47,24 @@ QString statusToolTip(StatusState state, const QString &username, const QString 
                                        "Zentrel VPN \u2014 Connected to %1@%2 (port %3)")
         .arg(username, server, QString::number(port));
 }
+
+QString upTimeText(qint64 seconds, std::optional<int> roundTripMs) {
+    const qint64 minutes = seconds / 60;
+    QString text;
+    if (minutes < 1)
+        text = QCoreApplication::translate("StatusItem", "under a minute");
+    else if (minutes < 60)
+        text = QCoreApplication::translate("StatusItem", "%1 min").arg(minutes);
+    else
+        text = QCoreApplication::translate("StatusItem", "%1 h %2 min")
+                   .arg(minutes / 60)
+                   .arg(minutes % 60);
+    if (roundTripMs)
+        text += QCoreApplication::translate("StatusItem", ", %1 ms").arg(*roundTripMs);
+    return text;
+}
+
+QString reconnectingText(const QString &since, int tries) {
+    return QCoreApplication::translate("StatusItem", "(since %1, %n tries)", nullptr, tries)
+        .arg(since);
+}

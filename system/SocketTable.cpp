@@ -6,7 +6,9 @@
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <linux/inet_diag.h>
+#include <cstring>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -48,11 +50,11 @@ PortHolder portHolder(const QList<TcpSocket> &sockets, quint16 port, const QSet<
     return holder;
 }
 
-std::optional<QByteArray> remoteAddressOf(const QList<TcpSocket> &sockets,
-                                          const QSet<quint64> &inodes) {
+std::optional<TcpSocket> serverConnectionOf(const QList<TcpSocket> &sockets,
+                                            const QSet<quint64> &inodes, quint16 socksPort) {
     for (const TcpSocket &socket : sockets)
-        if (!socket.listening && inodes.contains(socket.inode) && !isLoopback(socket.remoteAddress))
-            return socket.remoteAddress;
+        if (!socket.listening && inodes.contains(socket.inode) && socket.localPort != socksPort)
+            return socket;
     return std::nullopt;
 }
 
@@ -91,6 +93,7 @@ bool dumpFamily(int fd, quint8 family, QList<TcpSocket> &sockets) {
     message.request.sdiag_family = family;
     message.request.sdiag_protocol = IPPROTO_TCP;
     message.request.idiag_states = (1u << TCP_LISTEN) | (1u << TCP_ESTABLISHED);
+    message.request.idiag_ext = 1u << (INET_DIAG_INFO - 1);
     if (send(fd, &message, sizeof message, 0) < 0)
         return false;
     const int addressSize = family == AF_INET ? 4 : 16;
@@ -118,6 +121,21 @@ bool dumpFamily(int fd, quint8 family, QList<TcpSocket> &sockets) {
             socket.localPort = ntohs(entry->id.idiag_sport);
             socket.remotePort = ntohs(entry->id.idiag_dport);
             socket.inode = entry->idiag_inode;
+            int attributesLength =
+                static_cast<int>(reply->nlmsg_len - NLMSG_LENGTH(sizeof(inet_diag_msg)));
+            for (auto *attribute = reinterpret_cast<const rtattr *>(entry + 1);
+                 RTA_OK(attribute, attributesLength);
+                 attribute = RTA_NEXT(attribute, attributesLength)) {
+                // Older kernels send a shorter tcp_info; the round trip is near its start.
+                if (attribute->rta_type == INET_DIAG_INFO &&
+                    RTA_PAYLOAD(attribute) >= offsetof(tcp_info, tcpi_rtt) + sizeof(quint32)) {
+                    tcp_info info{};
+                    std::memcpy(&info, RTA_DATA(attribute),
+                                qMin(size_t(RTA_PAYLOAD(attribute)), sizeof info));
+                    if (info.tcpi_rtt > 0)
+                        socket.roundTripMicroseconds = info.tcpi_rtt;
+                }
+            }
             sockets.append(socket);
         }
     }

@@ -15,6 +15,8 @@ struct TcpSocket {
     QByteArray remoteAddress;
     quint16 remotePort = 0;
     quint64 inode = 0;
+    // The kernel's smoothed round-trip time of a connection, where it has measured one.
+    std::optional<quint32> roundTripMicroseconds;
 };
 
 // The listening and connected TCP sockets (IPv4 and IPv6), read from the kernel's socket
@@ -34,7 +36,7 @@ enum class PortHolder {
 };
 PortHolder portHolder(const QList<TcpSocket> &sockets, quint16 port, const QSet<quint64> &ours);
 
-// The address the process is connected to over TCP, leaving out loopback connections (the
-// tunnel's own clients): for ssh, its server, or the first hop on the way to it.
-std::optional<QByteArray> remoteAddressOf(const QList<TcpSocket> &sockets,
-                                          const QSet<quint64> &inodes);
+// The connection of ssh's (of `inodes`) to its server, or to the first hop on the way there:
+// the one that is not a client of its SOCKS port `socksPort`.
+std::optional<TcpSocket> serverConnectionOf(const QList<TcpSocket> &sockets,
+                                            const QSet<quint64> &inodes, quint16 socksPort);

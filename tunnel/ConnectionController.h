@@ -69,6 +69,7 @@ public:
     const TunnelSettings &tunnel() const { return m_tunnel; }
     // Hears what happens to the network and the machine, and keeps the tunnel up through it.
     TunnelSupervisor &supervisor() { return m_supervisor; }
+    const TunnelSupervisor &supervisor() const { return m_supervisor; }
     bool isReconnecting() const { return m_connected && m_supervisor.isReconnecting(); }
     // Connected, and our ssh holds the port: the tunnel takes the traffic.
     bool isUp() const {

@@ -102,6 +102,7 @@ std::optional<PortHolder> PortWatch::look(quint16 port, pid_t ssh) {
 }
 
 void PortWatch::start(quint16 port, pid_t ssh) {
+    m_otherSeen = 0;
     m_port = port;
     m_ssh = ssh;
     tryOnce();
@@ -121,6 +122,7 @@ void PortWatch::tryOnce() {
     }
     switch (*holder) {
     case PortHolder::Nobody:
+        m_otherSeen = 0;
         m_retry.start();
         break;
     case PortHolder::Us:
@@ -128,6 +130,11 @@ void PortWatch::tryOnce() {
         emit ours();
         break;
     case PortHolder::Other:
+        // Twice in a row: a socket of a process that is just ending may still be listed.
+        if (++m_otherSeen < 2) {
+            m_retry.start();
+            break;
+        }
         cancel();
         emit taken();
         break;

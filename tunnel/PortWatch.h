@@ -63,4 +63,5 @@ private:
     QTimer m_retry;
     quint16 m_port = 0;
     pid_t m_ssh = 0;
+    int m_otherSeen = 0;
 };

@@ -132,6 +132,7 @@ void TunnelSupervisor::tunnelDown() {
     for (QTimer *timer : {&m_probeTimer, &m_startTimer, &m_retryTimer, &m_absenceTimer})
         timer->stop();
     m_portWatch.cancel();
+    m_health = Health{};
     if (wasReconnecting)
         emit reconnectingChanged(false);
     emit phaseChanged();
@@ -184,6 +185,10 @@ void TunnelSupervisor::handle(TunnelEvent event, const QString &message) {
         emit actionNeeded(TunnelAction::Stop);
         break;
     default:
+        if (step.action == TunnelAction::Start || step.action == TunnelAction::Restart) {
+            ++m_health.tries;
+            emit healthChanged();
+        }
         emit actionNeeded(step.action);
         break;
     }
@@ -193,11 +198,16 @@ void TunnelSupervisor::enterPhase(TunnelPhase phase) {
     const bool wasReconnecting = isReconnecting();
     const TunnelPhase before = m_phase;
     m_phase = phase;
+    if (phase == TunnelPhase::Up && before != TunnelPhase::Up) {
+        m_health = Health{QDateTime::currentDateTime(), m_health.roundTripMs, {}, 0};
+    } else if (isReconnecting() && !wasReconnecting) {
+        m_health = Health{{}, std::nullopt, QDateTime::currentDateTime(), 0};
+    }
     if (phase == TunnelPhase::Up) {
         m_startTimer.stop();
         m_retryTimer.stop();
         m_portWatch.cancel();
-        learnServerAddress();
+        lookAtTunnel();
         if (!m_probeTimer.isActive())
             m_probeTimer.start(m_timing.probeInterval);
         if (!m_networkUp && !m_absenceTimer.isActive())
@@ -216,7 +226,7 @@ void TunnelSupervisor::enterPhase(TunnelPhase phase) {
 }
 
 void TunnelSupervisor::checkPort() {
-    const std::optional<PortHolder> holder = PortWatch::look(m_port, m_ssh);
+    const std::optional<PortHolder> holder = lookAtTunnel();
     if (!holder)
         return; // nothing to tell from here; ssh itself notices a server that is gone
     switch (*holder) {
@@ -243,15 +253,23 @@ QString TunnelSupervisor::portInUseText(qint64 port) {
         .arg(port);
 }
 
-void TunnelSupervisor::learnServerAddress() {
+std::optional<PortHolder> TunnelSupervisor::lookAtTunnel() {
     const std::optional<QList<TcpSocket>> sockets = readTcpSockets();
     if (!sockets)
-        return;
-    const std::optional<QByteArray> address = remoteAddressOf(*sockets, socketInodesOf(m_ssh));
-    if (address && *address != m_serverAddress) {
-        m_serverAddress = *address;
+        return std::nullopt;
+    const QSet<quint64> ours = socketInodesOf(m_ssh);
+    const std::optional<TcpSocket> server = serverConnectionOf(*sockets, ours, m_port);
+    if (server && server->remoteAddress != m_serverAddress) {
+        m_serverAddress = server->remoteAddress;
         emit serverAddressChanged(m_serverAddress);
     }
+    const std::optional<int> roundTrip =
+        server && server->roundTripMicroseconds
+            ? std::optional<int>(int((*server->roundTripMicroseconds + 500) / 1000))
+            : std::nullopt;
+    m_health.roundTripMs = roundTrip;
+    emit healthChanged();
+    return portHolder(*sockets, m_port, ours);
 }
 
 QString TunnelSupervisor::withSshOutput(const QString &reason) const {

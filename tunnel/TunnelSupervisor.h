@@ -2,6 +2,7 @@
 
 #include "PortWatch.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 
@@ -91,6 +92,15 @@ public:
                (m_phase == TunnelPhase::Restarting || m_phase == TunnelPhase::Waiting);
     }
 
+    // How the tunnel is doing, for the tooltip and the command line.
+    struct Health {
+        QDateTime upSince;              // while up: since when, this time
+        std::optional<int> roundTripMs; // the kernel's last measure of ssh's connection
+        QDateTime reconnectingSince;    // while reconnecting
+        int tries = 0;                  // ssh started again since then
+    };
+    const Health &health() const { return m_health; }
+
     // From the watchers and ssh.
     void setNetworkUp(bool up);
     void networkLost();
@@ -110,6 +120,8 @@ signals:
     void failed(const QString &message);
     void reconnectingChanged(bool reconnecting);
     void phaseChanged();
+    // health() changed: a new round-trip time, a new try.
+    void healthChanged();
     // The address our ssh is connected to (4 or 16 bytes, network order), once it is known:
     // whether the network is there is a question of a route to it.
     void serverAddressChanged(const QByteArray &address);
@@ -119,7 +131,8 @@ private:
     void enterPhase(TunnelPhase phase);
     void checkPort();
     void portTaken();
-    void learnServerAddress();
+    // Who holds the port and how ssh's connection to the server is doing, in one look.
+    std::optional<PortHolder> lookAtTunnel();
     QString withSshOutput(const QString &reason) const;
 
     Timing m_timing;
@@ -130,6 +143,7 @@ private:
     pid_t m_ssh = 0;
     int m_attempt = 0; // tries since the tunnel was last found healthy
     QByteArray m_serverAddress;
+    Health m_health;
     std::function<bool()> m_startStillBusy;
     std::function<QString()> m_sshOutput;
     QTimer m_probeTimer;

@@ -2,6 +2,7 @@
 #include "AppDelegate.h"
 #include "AskPass.h"
 #include "ConnectionController.h"
+#include "RemoteControl.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
 #include "StatusItem.h"
@@ -9,7 +10,9 @@
 #include "TestEnvironment.h"
 
 #include <QApplication>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QSignalSpy>
 
 #include <csignal>
 
@@ -306,6 +309,61 @@ private slots:
         }
         QVERIFY(QFile::rename(key, defaultKey) &&
                 QFile::rename(key + QStringLiteral(".pub"), defaultKey + QStringLiteral(".pub")));
+    }
+
+    // zentrel-vpn --connect, --status and --disconnect against the real application.
+    void theCommandLineDrivesTheRunningInstance() {
+        const auto zentrel = [](const QStringList &arguments, QByteArray *error = nullptr) {
+            QProcess command;
+            command.start(QStringLiteral(ZENTREL_APP_PATH), arguments);
+            command.waitForFinished(70000);
+            if (error)
+                *error = command.readAllStandardError();
+            return std::pair(command.exitCode(), command.readAllStandardOutput().trimmed());
+        };
+        QCOMPARE(zentrel({QStringLiteral("--status")}),
+                 std::pair(3, QByteArray("Zentrel VPN is not running")));
+        QCOMPARE(zentrel({QStringLiteral("--disconnect")}).first, 0);
+
+        // None runs: --connect starts it. A server that cannot be reached is ssh's reason.
+        SettingsStore().setText(SettingsKeys::server, QStringLiteral("no-such-host.invalid"));
+        QByteArray error;
+        QCOMPARE(zentrel({QStringLiteral("--connect")}, &error).first, 1);
+        QVERIFY2(error.contains("Could not resolve hostname no-such-host.invalid"), error);
+        QCOMPARE(desktopProxy(), m_before);
+        QCOMPARE(zentrel({QStringLiteral("--status")}).first, 3);
+        run(QStringLiteral("pkill -x zentrel-vpn; while pgrep -x zentrel-vpn; do sleep 0.1; done"));
+
+        SettingsStore().setText(SettingsKeys::server, QStringLiteral("127.0.0.1"));
+        QCOMPARE(zentrel({QStringLiteral("--connect")}, &error).first, 0);
+        QCOMPARE(fetchThroughTunnel(), tunnelText);
+        QCOMPARE(zentrel({QStringLiteral("--connect")}).first, 0); // connected: at once
+        const auto [status, json] = zentrel({QStringLiteral("--status"), QStringLiteral("--json")});
+        const QJsonObject object = QJsonDocument::fromJson(json).object();
+        QCOMPARE(status, 0);
+        QCOMPARE(object.value(QLatin1String("state")).toString(), QStringLiteral("connected"));
+        QCOMPARE(object.value(QLatin1String("socks")).toString(),
+                 QStringLiteral("socks5h://localhost:6969"));
+        QVERIFY(QDateTime::fromString(object.value(QLatin1String("since")).toString(), Qt::ISODate)
+                    .isValid());
+        QCOMPARE(zentrel({QStringLiteral("--disconnect")}).first, 0);
+        QVERIFY(!socksPortAccepts());
+        QCOMPARE(desktopProxy(), m_before);
+        QCOMPARE(zentrel({QStringLiteral("--status")}), std::pair(3, QByteArray("Not connected")));
+        run(QStringLiteral("pkill -x zentrel-vpn; while pgrep -x zentrel-vpn; do sleep 0.1; done"));
+
+        // A command and a click at the same moment: one ssh, one answer.
+        AppDelegate delegate;
+        launch(delegate);
+        RemoteControl remote(delegate);
+        QSignalSpy answers(&remote, &RemoteControl::answered);
+        remote.handle("connect", 7);
+        delegate.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 1, 15000);
+        QCOMPARE(answers[0][1].toByteArray(), QByteArray("{\"ok\":true}"));
+        QCOMPARE(run(QStringLiteral("pgrep -cx ssh")), QStringLiteral("1"));
+        delegate.disconnect();
+        QTRY_VERIFY(delegate.connection().isIdle() && !delegate.connected());
     }
 
     void terminationSignalsDisconnectFirst() {

@@ -24,7 +24,7 @@ QByteArray v6(const char *text) {
 }
 
 TcpSocket listener(const QByteArray &address, quint16 port, quint64 inode) {
-    return TcpSocket{true, address, port, {}, 0, inode};
+    return TcpSocket{true, address, port, {}, 0, inode, {}};
 }
 } // namespace
 
@@ -57,8 +57,11 @@ private slots:
         QCOMPARE(holder({ourV4, listener(v4("10.0.0.5"), 6969, 9), listener(v6("::1"), 6970, 9),
                          client}),
                  PortHolder::Us);
-        TcpSocket toServer{false, v4("10.0.0.5"), 40000, v4("198.51.100.7"), 22, 2};
-        QCOMPARE(remoteAddressOf({client, toServer}, ours), std::optional(v4("198.51.100.7")));
+        // ssh's own connection is the one that is no client of its SOCKS port.
+        TcpSocket ourClient{false, v4("127.0.0.1"), 6969, v4("127.0.0.1"), 50000, 1, {}};
+        TcpSocket toServer{false, v4("10.0.0.5"), 40000, v4("198.51.100.7"), 22, 2, {}};
+        QCOMPARE(serverConnectionOf({ourClient, toServer}, ours, 6969)->remoteAddress,
+                 v4("198.51.100.7"));
     }
 
     void aListenerIsFoundWhereverItIs() {
