@@ -27,11 +27,12 @@ sleep 0.1
     { echo "no proxy for $2" >&2; exit 1; }
 echo "networksetup $* end" >> "$RUN_LOG"
 )";
-// Notes when a second one starts while another still runs.
+// Notes when a second one starts while another still runs. The trap comes first: "started"
+// in the log means it is ready for SIGTERM.
 const QByteArray sshStandIn = R"sh(
+trap 'echo "ssh terminated" >> "$RUN_LOG"; [ -z "$SSH_STUBBORN" ] && exit 143' TERM
 [ "$(pgrep -fc "^/bin/bash $0 -NTCD")" -gt 1 ] && echo "two ssh at once" >> "$RUN_LOG"
 echo "ssh $* started" >> "$RUN_LOG"
-trap 'echo "ssh terminated" >> "$RUN_LOG"; [ -z "$SSH_STUBBORN" ] && exit 143' TERM
 [ -n "$SSH_SAYS" ] && printf "$SSH_SAYS" >&2
 [ -n "$SSH_EXITS" ] && exit "$SSH_EXITS"
 while :; do sleep 60 & wait; done
@@ -109,6 +110,7 @@ private slots:
         QVERIFY(record && record->ssh && record->proxySwitchedOn);
         QCOMPARE(record->ssh->pid, delegate.sshCommand()->pid());
         QCOMPARE(record->networkService, QStringLiteral("Wi-Fi"));
+        QVERIFY(sshReady());
         delegate.disconnect();
         QTRY_VERIFY(delegate.connection().isIdle() && !delegate.connected());
         QVERIFY(!QFile::exists(TunnelRecordFile().path()));
@@ -131,6 +133,7 @@ private slots:
         delegate.connect();
         QTRY_VERIFY(delegate.connected());
         delegate.settingsStore().setText(SettingsKeys::networkService, QStringLiteral("Ethernet"));
+        QVERIFY(sshReady());
         QFile::remove(runLog());
         delegate.disconnect();
         delegate.disconnect(); // no longer applies when its turn comes
@@ -174,6 +177,7 @@ private slots:
             if (c.alert.isEmpty()) {
                 QTest::qWait(400);
                 QVERIFY2(delegate.connected() && catcher.alerts().isEmpty(), c.what);
+                QVERIFY(sshReady());
                 delegate.disconnect();
                 QTRY_VERIFY(delegate.connection().isIdle());
                 QTest::qWait(100); // ssh's end after our own disconnect raises nothing
@@ -231,11 +235,14 @@ private slots:
         QVERIFY2(warning.informativeText.count(QLatin1String("no proxy for")) == 2,
                  qPrintable(warning.informativeText));
         QVERIFY(delegate.connected()); // the tunnel still serves applications set up by hand
+        QVERIFY(delegate.sshCommand() && sshReady());
         const pid_t ssh = delegate.sshCommand()->pid();
 
         delegate.disconnect();
         delegate.connect();
         delegate.quit();
+        // SIGTERM is not heeded: ssh is killed once its grace is over, and without an alert.
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/proc/%1").arg(ssh)), 10000);
         // The quit waits until the warning that the proxy is still on has been read.
         QApplication::setQuitOnLastWindowClosed(false);
         QTimer reader;
@@ -247,8 +254,6 @@ private slots:
         reader.start(1000);
         QCOMPARE(QApplication::exec(), 0);
         QCOMPARE(log().count(QLatin1String("setsocksfirewallproxy Wi-Fi localhost")), 2);
-        // SIGTERM was not heeded: ssh was killed, and without an alert of its own.
-        QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(ssh)));
         QCOMPARE(runShellCommand(QStringLiteral("pgrep -fc '%1'").arg(sshPattern()))->readToEnd(),
                  QByteArray("0\n"));
         // Switching off failed: the record stays for the next launch and the login check.
@@ -342,6 +347,10 @@ private:
     }
     QString runLog() const { return m_environment.path(QStringLiteral("run.log")); }
     QString log() const { return QString::fromUtf8(TestEnvironment::readFile(runLog())); }
+    // The stand-in has set its trap: from now on it sees SIGTERM.
+    bool sshReady() const {
+        return QTest::qWaitFor([this] { return log().contains(sshStarted); });
+    }
     static ConnectionItem item(const AppDelegate &delegate) {
         return delegate.menu->connectionItem();
     }
