@@ -148,8 +148,13 @@ private slots:
         refused(m_folder);
         QVERIFY(QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                     QFileDevice::ExeOwner));
-        if (geteuid() != 0)
-            return; // only root can give a file to another user
+        // Only root can give a file to another user. CI runs as root: there, not being root
+        // fails instead of skipping.
+        if (geteuid() != 0) {
+            QVERIFY2(!qEnvironmentVariableIsSet("CI"), "not root: a folder or lock of another "
+                                                       "user cannot be made");
+            QSKIP("not root: a folder or lock of another user cannot be made");
+        }
         QCOMPARE(::chown(QFile::encodeName(m_folder).constData(), 65534, 65534), 0);
         refused(m_folder);
         QCOMPARE(::chown(QFile::encodeName(m_folder).constData(), geteuid(), getegid()), 0);

@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -28,26 +27,15 @@ QString expectedPreview(const QString &service, const QString &port, const QStri
         .arg(service, port, destination);
 }
 
-// Widgets are named after the settings key they edit.
-template <typename T = QLineEdit> T *child(const QWidget &view, QLatin1String name) {
-    auto *found = view.findChild<T *>(name);
-    Q_ASSERT(found);
-    return found;
-}
-QRadioButton *radio(const QWidget &view, const char *name) {
-    return child<QRadioButton>(view, QLatin1String(name));
-}
-// What the user sees in the preview box.
-QString previewText(const QWidget &view) {
-    return view.findChild<CommandPreview *>()->commands();
-}
 QString stored(const SettingsStore &store, QLatin1String key) {
     return store.text(key).value_or(QStringLiteral("<absent>"));
 }
-int x(const QWidget &view, const QWidget *widget) {
-    return widget->mapTo(&view, QPoint(0, 0)).x();
-}
 } // namespace
+
+// Widgets are named after the settings key they edit; one that is not found fails the test.
+#define FIND(variable, Type, view, name)                                                           \
+    auto *variable = (view).findChild<Type *>(QLatin1String(name));                                \
+    QVERIFY2(variable, name)
 
 class PreferencesViewTest : public QObject {
     Q_OBJECT
@@ -64,9 +52,22 @@ private slots:
         m_writes = 0;
         connect(m_store.get(), &SettingsStore::changed, this, [this] { ++m_writes; });
         m_view = std::make_unique<PreferencesView>(*m_store);
-        m_view->resize(400, m_view->sizeHint().height());
         m_view->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        m_fields.clear();
+        for (const QLatin1String key : {SettingsKeys::username, SettingsKeys::server,
+                                        SettingsKeys::port, SettingsKeys::privateKeyFile}) {
+            FIND(field, QLineEdit, *m_view, key.data());
+            m_fields.insert(key, field);
+        }
+        FIND(defaultKey, QRadioButton, *m_view, "defaultPrivateKey");
+        FIND(customKey, QRadioButton, *m_view, "customPrivateKey");
+        FIND(service, QComboBox, *m_view, "networkService");
+        m_defaultKey = defaultKey;
+        m_customKey = customKey;
+        m_service = service;
+        m_preview = m_view->findChild<CommandPreview *>();
+        QVERIFY(m_preview);
     }
 
     void cleanup() {
@@ -83,52 +84,37 @@ private slots:
               Row{SettingsKeys::server, "", view.defaultServer()},
               Row{SettingsKeys::port, "6969", "6969"},
               Row{SettingsKeys::privateKeyFile, "", "/etc/ssh/id_rsa"}}) {
-            QCOMPARE(child(view, key)->text(), text);
-            QCOMPARE(child(view, key)->placeholderText(), placeholder);
+            QCOMPARE(field(key)->text(), text);
+            QCOMPARE(field(key)->placeholderText(), placeholder);
         }
-        QVERIFY(radio(view, "defaultPrivateKey")->isChecked());
-        QVERIFY(!child(view, SettingsKeys::privateKeyFile)->isEnabled());
+        QVERIFY(m_defaultKey->isChecked());
+        QVERIFY(!field(SettingsKeys::privateKeyFile)->isEnabled());
         // Empty user and server show the form's stand-ins.
-        QCOMPARE(previewText(view),
+        QCOMPARE(m_preview->commands(),
                  expectedPreview("Wi-Fi", "6969", currentLoginName() + '@' + view.defaultServer()));
         QCOMPARE(m_writes, 0);
         QVERIFY(!QFile::exists(m_store->location()));
     }
 
-    void rowsAreLabelledAndAligned() {
-        SettingsStore &store = *m_store;
-        PreferencesView &view = *m_view;
-        // Their texts, as a screen reader reads them, are in the desktop test.
-        QCOMPARE(view.findChildren<QLabel *>().size(), 6);
-        for (const QLabel *label : view.findChildren<QLabel *>())
-            QVERIFY(label->alignment() & Qt::AlignRight);
-
-        // The controls start on one line; the key path 19 further right.
-        const int controls = x(view, child(view, SettingsKeys::username));
-        for (const char *name :
-             {"server", "port", "defaultPrivateKey", "customPrivateKey", "networkService"})
-            QCOMPARE(x(view, child<QWidget>(view, QLatin1String(name))), controls);
-        QCOMPARE(x(view, child(view, SettingsKeys::privateKeyFile)), controls + 19);
-
-        // The preview is last; a long server scrolls inside it instead of widening the form.
-        QVERIFY(view.findChild<CommandPreview *>()->y() >
-                child<QWidget>(view, SettingsKeys::networkService)->y());
-        store.setText(SettingsKeys::server, QString(80, QLatin1Char('a')));
-        QVERIFY(view.minimumSizeHint().width() <= 400);
-        QCOMPARE(view.findChild<QPlainTextEdit *>()->document()->lineCount(), 3);
+    void aLongServerScrollsInThePreviewInsteadOfWideningTheForm() {
+        const int width = m_view->minimumSizeHint().width();
+        m_store->setText(SettingsKeys::server, QString(80, QLatin1Char('a')));
+        QCOMPARE(m_view->minimumSizeHint().width(), width);
+        const auto *text = m_preview->findChild<QPlainTextEdit *>();
+        QVERIFY(text);
+        QCOMPARE(text->document()->lineCount(), 3);
     }
 
     void textFieldsStoreEveryKeystroke() {
         SettingsStore &store = *m_store;
-        PreferencesView &view = *m_view;
         for (const QLatin1String key : {SettingsKeys::username, SettingsKeys::server}) {
             QStringList seen;
             const auto watch = connect(&store, &SettingsStore::changed, this,
                                        [&, key] { seen << stored(store, key); });
-            QLineEdit *field = child(view, key);
-            QTest::keyClicks(field, QStringLiteral("ab"));
-            QTest::keyClick(field, Qt::Key_Backspace);
-            QTest::keyClick(field, Qt::Key_Backspace);
+            QLineEdit *edit = field(key);
+            QTest::keyClicks(edit, QStringLiteral("ab"));
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            QTest::keyClick(edit, Qt::Key_Backspace);
             disconnect(watch);
             QCOMPARE(seen, QStringList({"a", "ab", "a", ""}));
         }
@@ -136,8 +122,7 @@ private slots:
 
     void fieldsTakeNoControlsAndNoEndlessText() {
         SettingsStore &store = *m_store;
-        PreferencesView &view = *m_view;
-        QTest::mouseClick(radio(view, "customPrivateKey"), Qt::LeftButton);
+        QTest::mouseClick(m_customKey, Qt::LeftButton);
         auto paste = [](QLineEdit *field, const QString &text) {
             field->setFocus();
             field->selectAll();
@@ -149,47 +134,45 @@ private slots:
              {Row{SettingsKeys::username, QString::fromUtf8("de\0mo\n", 6), "demo"},
               Row{SettingsKeys::server, "\x1b[1mvpn.example.com\r\n", "[1mvpn.example.com"},
               Row{SettingsKeys::privateKeyFile, QString(5000, 'k'), QString(4096, 'k')}}) {
-            QLineEdit *field = child(view, key);
-            paste(field, pasted);
-            QCOMPARE(field->text(), kept);
+            QLineEdit *edit = field(key);
+            paste(edit, pasted);
+            QCOMPARE(edit->text(), kept);
             QCOMPARE(stored(store, key), kept);
         }
         // A full field takes no more.
-        QTest::keyClicks(child(view, SettingsKeys::privateKeyFile), QStringLiteral("x"));
+        QTest::keyClicks(field(SettingsKeys::privateKeyFile), QStringLiteral("x"));
         QCOMPARE(stored(store, SettingsKeys::privateKeyFile), QString(4096, 'k'));
-        paste(child(view, SettingsKeys::port), QStringLiteral("80\t80\n"));
+        paste(field(SettingsKeys::port), QStringLiteral("80\t80\n"));
         QCOMPARE(store.integer(SettingsKeys::port), std::optional<qint64>(8080));
     }
 
     void privateKeyChoiceControlsThePathField() {
         SettingsStore &store = *m_store;
-        PreferencesView &view = *m_view;
-        QLineEdit *path = child(view, SettingsKeys::privateKeyFile);
+        QLineEdit *path = field(SettingsKeys::privateKeyFile);
 
-        QTest::mouseClick(radio(view, "customPrivateKey"), Qt::LeftButton);
+        QTest::mouseClick(m_customKey, Qt::LeftButton);
         QCOMPARE(stored(store, SettingsKeys::privateKey), QStringLiteral("custom"));
         QVERIFY(path->isEnabled());
         QTest::keyClicks(path, QStringLiteral("/k/id"));
-        QVERIFY(previewText(view).endsWith(QStringLiteral(" -i /k/id;")));
+        QVERIFY(m_preview->commands().endsWith(QStringLiteral(" -i /k/id;")));
 
-        QTest::mouseClick(radio(view, "defaultPrivateKey"), Qt::LeftButton);
+        QTest::mouseClick(m_defaultKey, Qt::LeftButton);
         QCOMPARE(stored(store, SettingsKeys::privateKey), QStringLiteral("default"));
         QVERIFY(!path->isEnabled());
         QCOMPARE(path->text(), QStringLiteral("/k/id"));
         QCOMPARE(stored(store, SettingsKeys::privateKeyFile), QStringLiteral("/k/id"));
-        QVERIFY(!previewText(view).contains(QStringLiteral(" -i ")));
+        QVERIFY(!m_preview->commands().contains(QStringLiteral(" -i ")));
 
         // Text that is neither choice (only possible from outside the form) chooses neither.
         store.setText(SettingsKeys::privateKey, QStringLiteral("Default"));
-        QVERIFY(!radio(view, "defaultPrivateKey")->isChecked());
-        QVERIFY(!radio(view, "customPrivateKey")->isChecked());
+        QVERIFY(!m_defaultKey->isChecked());
+        QVERIFY(!m_customKey->isChecked());
         QVERIFY(path->isEnabled());
     }
 
     void portStoresOnlyWholeNumbers() {
         SettingsStore &store = *m_store;
-        PreferencesView &view = *m_view;
-        QLineEdit *port = child(view, SettingsKeys::port);
+        QLineEdit *port = field(SettingsKeys::port);
         port->setFocus();
         port->selectAll();
         QTest::keyClicks(port, QStringLiteral("8080"));
@@ -207,8 +190,7 @@ private slots:
 
     void networkServiceChoices() {
         SettingsStore &store = *m_store;
-        PreferencesView &view = *m_view;
-        auto *combo = child<QComboBox>(view, SettingsKeys::networkService);
+        QComboBox *combo = m_service;
         QCOMPARE(combo->count(), 3);
         combo->setFocus();
         QTest::keyClick(combo, Qt::Key_Down);
@@ -218,31 +200,31 @@ private slots:
         store.setText(SettingsKeys::networkService, QStringLiteral("Bluetooth PAN"));
         QCOMPARE(combo->currentIndex(), -1);
         QCOMPARE(stored(store, SettingsKeys::networkService), QStringLiteral("Bluetooth PAN"));
-        QVERIFY(previewText(view).contains(QStringLiteral("\"Bluetooth PAN\" on;")));
+        QVERIFY(m_preview->commands().contains(QStringLiteral("\"Bluetooth PAN\" on;")));
 
         // Discovery finding nothing offers one empty item.
         m_environment.installTool(QStringLiteral("networksetup"), "exit 0\n");
         PreferencesView empty(store);
-        combo = child<QComboBox>(empty, SettingsKeys::networkService);
+        FIND(emptyCombo, QComboBox, empty, SettingsKeys::networkService.data());
+        combo = emptyCombo;
         QCOMPARE(combo->count(), 1);
         QCOMPARE(combo->itemText(0), QString());
     }
 
     void outsideChangesShowWithoutDisturbingTyping() {
         SettingsStore &store = *m_store;
-        PreferencesView &view = *m_view;
-        QLineEdit *username = child(view, SettingsKeys::username);
+        QLineEdit *username = field(SettingsKeys::username);
         username->setFocus();
         QTest::keyClicks(username, QStringLiteral("demo"));
         username->setCursorPosition(2);
         store.setText(SettingsKeys::server, QStringLiteral("198.51.100.7"));
-        QCOMPARE(child(view, SettingsKeys::server)->text(), QStringLiteral("198.51.100.7"));
+        QCOMPARE(field(SettingsKeys::server)->text(), QStringLiteral("198.51.100.7"));
         QCOMPARE(username->cursorPosition(), 2);
         QTest::keyClicks(username, QStringLiteral("X"));
-        QVERIFY(previewText(view).endsWith(QStringLiteral("=10 deXmo@198.51.100.7;")));
+        QVERIFY(m_preview->commands().endsWith(QStringLiteral("=10 deXmo@198.51.100.7;")));
 
         // Half-typed port text stays while other keys change, but a new port shows.
-        QLineEdit *port = child(view, SettingsKeys::port);
+        QLineEdit *port = field(SettingsKeys::port);
         port->setFocus();
         port->end(false);
         QTest::keyClicks(port, QStringLiteral("z"));
@@ -250,11 +232,18 @@ private slots:
         QCOMPARE(port->text(), QStringLiteral("6969z"));
         store.setInteger(SettingsKeys::port, 0); // shown as stored, here and in the preview
         QCOMPARE(port->text(), QStringLiteral("0"));
-        QVERIFY(previewText(view).contains(QLatin1String(" localhost 0;\n")));
+        QVERIFY(m_preview->commands().contains(QLatin1String(" localhost 0;\n")));
     }
 
 private:
+    QLineEdit *field(QLatin1String key) const { return m_fields.value(key); }
+
     TestEnvironment &m_environment;
+    QHash<QString, QLineEdit *> m_fields;
+    QRadioButton *m_defaultKey = nullptr;
+    QRadioButton *m_customKey = nullptr;
+    QComboBox *m_service = nullptr;
+    CommandPreview *m_preview = nullptr;
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<PreferencesView> m_view;
     int m_writes = 0;
