@@ -20,19 +20,6 @@ public:
     explicit StatusMenuTest(TestEnvironment &) {}
 
 private slots:
-    void menuHasExactlyFourEntries() {
-        StatusMenu menu;
-        const QList<QAction *> actions = menu.actions();
-        QCOMPARE(actions.size(), 4);
-        QCOMPARE(actions[0]->text(), QStringLiteral("Not Configured"));
-        QVERIFY(!actions[0]->isEnabled());
-        QCOMPARE(actions[1]->text(), QStringLiteral("Zentrel VPN Preferences\u2026"));
-        QVERIFY(actions[2]->isSeparator());
-        QCOMPARE(actions[3]->text(), QStringLiteral("Quit Zentrel VPN"));
-        for (QAction *action : actions)
-            QVERIFY(action->shortcut().isEmpty());
-    }
-
     void connectionEntryAsksForWhatItShows() {
         StatusMenu menu;
         QSignalSpy connectRequests(&menu, &StatusMenu::connectRequested);

@@ -1,4 +1,3 @@
-#include "ConnectionController.h"
 #include "TestEnvironment.h"
 #include "TunnelRecord.h"
 
@@ -30,23 +29,8 @@ private slots:
             QVERIFY2(!parseTunnelRecord(damaged), damaged);
     }
 
-    void decisions() {
-        const TunnelRecord withSsh{"Wi-Fi", true, 6969, {}, {}, ProcessIdentity{}, {}, {}};
-        QCOMPARE(recoveryFor(std::nullopt, false), Recovery::Nothing);
-        QCOMPARE(recoveryFor(withSsh, true), Recovery::Adopt);
-        QCOMPARE(recoveryFor(withSsh, false), Recovery::SwitchOff);
+    void aRecordOfNothingIsForgotten() {
         QCOMPARE(recoveryFor(TunnelRecord{}, false), Recovery::Forget);
-
-        using Job = ConnectionJob;
-        // Whether it applies when disconnected and when connected; nothing once quitting.
-        for (const auto &[job, whenDisconnected, whenConnected] :
-             {std::tuple{Job::Recover, true, false}, std::tuple{Job::Connect, true, false},
-              std::tuple{Job::Disconnect, false, true}, std::tuple{Job::Fail, false, true},
-              std::tuple{Job::Quit, true, true}}) {
-            QCOMPARE(connectionJobApplies(job, false, false), whenDisconnected);
-            QCOMPARE(connectionJobApplies(job, true, false), whenConnected);
-            QVERIFY(!connectionJobApplies(job, true, true));
-        }
     }
 
     void theFileIsNeverFollowedOrTrustedBlindly() {
