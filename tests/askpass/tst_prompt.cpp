@@ -1,3 +1,4 @@
+#include "MessageBoxes.h"
 #include "Prompt.h"
 
 #include <QtTest>
@@ -29,24 +30,36 @@ private slots:
             QVERIFY2(promptKind(row.prompt, row.hint) == row.kind, qPrintable(row.prompt));
     }
 
-    void hostileTextIsTamed() {
-        // Escape sequences, a bell, a carriage return and a right-to-left override that would
-        // show the fingerprint's end first; line feeds and tabs stay.
+    // What is shown of ssh's text, in the askpass dialog as in the alerts: one rule for which
+    // characters are shown, and no cut through a character of two UTF-16 units.
+    void sshTextShown() {
+        // Escape sequences, a bell, a carriage return and marks that would reorder the text,
+        // such as a right-to-left override showing the fingerprint's end first; line feeds and
+        // tabs stay.
         QCOMPARE(displayablePrompt(QStringLiteral("\n \x1b[31mkey\x07\r\tSHA256:\u202eabc\u202c\n"
-                                                  "next\u0085 line \u2067x\u2069 ")),
+                                                  "next\u0085 line \u2067x\u2069\u061c\u200f ")),
                  QStringLiteral("[31mkey\tSHA256:abc\nnext line x"));
         QCOMPARE(displayablePrompt(QStringLiteral("Passwort für Jürgen 🔑: ")),
                  QStringLiteral("Passwort für Jürgen 🔑:"));
-
-        const QString shown = displayablePrompt(QString(5000, QLatin1Char('a')));
-        QCOMPARE(shown.size(), maxPromptLength + 1);
-        QVERIFY(shown.endsWith(QChar(0x2026)));
-        // A cut never leaves half of a character that takes two UTF-16 units.
         QString keys = QString(maxPromptLength - 1, QLatin1Char('k'));
         for (int i = 0; i < 10; ++i)
             keys += QStringLiteral("🔑");
         QCOMPARE(displayablePrompt(keys),
                  QString(maxPromptLength - 1, QLatin1Char('k')) + QChar(0x2026));
+
+        // An alert drops whole escape sequences, and neither the places given to wrap a long
+        // run nor the ends of the shown text and of the details split a character.
+        keys = QStringLiteral("\x1b[31ma\u202e");
+        for (int i = 0; i < 33000; ++i) // past the details' limit too
+            keys += QStringLiteral("🔑");
+        const DisplayText display = displayText(keys, 2000);
+        for (const QString &text : {display.shown, display.details})
+            for (qsizetype i = 0; i < text.size(); ++i)
+                QVERIFY2(text.at(i).isHighSurrogate() ==
+                             (i + 1 < text.size() && text.at(i + 1).isLowSurrogate()),
+                         qPrintable(QString::number(i)));
+        QVERIFY(display.shown.startsWith(QStringLiteral("a🔑")));
+        QVERIFY(display.shown.contains(QChar(0x200B)) && display.shown.endsWith(QChar(0x2026)));
     }
 
     void linesBreakOnlyAtSpaces() {

@@ -109,7 +109,7 @@ networksetup -setsocksfirewallproxystate "Ethernet 2" on 2>/dev/null && fail "on
 
 # Concurrent invocations must not lose each other's updates.
 for i in $(seq 10 19); do add_iface "$ZENTREL_SYSFS_ROOT" "eth$i" ethernet; done
-mapfile -t names < <(list_services)
+mapfile -t names < <(networksetup -listallnetworkservices | tail -n +2)
 for name in "${names[@]}"; do proxy_address "$name" 6969; done
 for name in "${names[@]}"; do proxy_on "$name" & done
 wait

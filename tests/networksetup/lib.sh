@@ -29,12 +29,6 @@ expect_refused() {
 proxy_address() { /bin/bash -c "networksetup -setsocksfirewallproxy \"$1\" localhost $2"; }
 proxy_on() { /bin/bash -c "networksetup -setsocksfirewallproxystate \"$1\" on"; }
 proxy_off() { /bin/bash -c "networksetup -setsocksfirewallproxystate \"$1\" off"; }
-detect_wifi() {
-    /bin/bash -c "networksetup -listnetworkserviceorder | grep -B1 'Hardware Port: Wi-Fi' | sed -n -e 's/([0-9]\{1,\}) \(.*\)/\1/p'" 2>&1
-}
-list_services() {
-    /bin/bash -c "networksetup -listnetworkserviceorder | sed -n -e 's/([0-9]\{1,\}) \(.*\)/\1/p'" 2>&1
-}
 gnome_proxy() { gsettings list-recursively org.gnome.system.proxy | sort; }
 
 # A private session bus for the rest of the script (services such as dconf start on demand).

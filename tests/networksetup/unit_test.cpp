@@ -71,13 +71,21 @@ TEST(NetworksetupState, DamageIsRefused) {
     for (const std::string &text : {
              std::string(),
              std::string("garbage\n"),
-             good,                                                      // no end line
              withEndLine(good).substr(0, withEndLine(good).size() - 1), // last byte cut
              withEndLine(head) + "service\tWi-Fi\tlocalhost\t6969\ton\t1\n",
              withEndLine(good) + "\n",
-             withEndLine("zentrel-vpn-proxy-state 1\n"),
          }) {
         EXPECT_FALSE(parseState(text, state, error)) << text;
+    }
+    // Refused in words that say what is wrong (the scripts see that off then changes nothing).
+    std::string changed = withEndLine(good);
+    changed.replace(changed.find("6969"), 4, "7001");
+    for (const auto &[text, says] :
+         {std::pair<std::string, const char *>{good, "cut short"},
+          {changed, "checksum does not match"},
+          {withEndLine("zentrel-vpn-proxy-state 1\n"), "another format"}}) {
+        EXPECT_FALSE(parseState(text, state, error)) << text;
+        EXPECT_NE(error.find(says), std::string::npos) << error;
     }
     // Sealed, but holding what no run of ours writes.
     for (const char *line :

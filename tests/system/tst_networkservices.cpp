@@ -1,6 +1,8 @@
 #include "NetworkServices.h"
 #include "TestEnvironment.h"
 
+#include <QProcess>
+
 class NetworkServicesTest : public QObject {
     Q_OBJECT
 
@@ -14,25 +16,31 @@ private slots:
         QCOMPARE(listingLines("caf\xc3\xa9 \xff"), QStringList{QStringLiteral(u"café \uFFFD")});
     }
 
-    void discoveryThroughTheRealPipelines() {
-        QCOMPARE(defaultServicePipeline,
-                 QStringLiteral("networksetup -listnetworkserviceorder | grep -B1 'Hardware Port: "
-                                "Wi-Fi' | sed -n -e 's/([0-9]\\{1,\\}) \\(.*\\)/\\1/p'"));
-        QCOMPARE(serviceListPipeline, QStringLiteral("networksetup -listnetworkserviceorder | sed "
-                                                     "-n -e 's/([0-9]\\{1,\\}) \\(.*\\)/\\1/p'"));
-        // Wi-Fi after Ethernet, the first of two wins; a service without a name keeps its place.
-        m_environment.installTool(
-            QStringLiteral("networksetup"),
-            "[ \"$1\" = -listnetworkserviceorder ] && printf '%s\\n' 'An asterisk (*) denotes "
-            "that a network service is disabled.' '(1) Ethernet' '(Hardware Port: Ethernet, "
-            "Device: en0)' '' '(2) Home Wi-Fi (2.4 GHz)' '(Hardware Port: Wi-Fi, Device: en1)' '' "
-            "'(3) ' '(Hardware Port: Ethernet, Device: en2)' '' '(4) Wi-Fi 2' '(Hardware Port: "
-            "Wi-Fi, Device: en3)'\n");
-        QCOMPARE(defaultNetworkService(), QStringLiteral("Home Wi-Fi (2.4 GHz)"));
-        QCOMPARE(listNetworkServices(),
-                 QStringList({"Ethernet", "Home Wi-Fi (2.4 GHz)", "", "Wi-Fi 2"}));
-        m_environment.installTool(QStringLiteral("networksetup"), "exit 0\n");
+    void discoveryThroughTheRealPipelinesAndHelper() {
+        // The built helper on a fake sysfs: the routed wired port first, then two Wi-Fi.
+        const QString root = m_environment.path(QStringLiteral("net"));
+        const auto layOut = [&root](const char *script) {
+            return QProcess::execute(
+                QStringLiteral("bash"),
+                {QStringLiteral("-euc"), QStringLiteral("source \"$1\"; ") + QLatin1String(script),
+                 QStringLiteral("layout"), QStringLiteral(ZENTREL_TESTS_DIR "/support/testlib.sh"),
+                 root});
+        };
+        QCOMPARE(layOut("add_iface $2/sys enp3s0 ethernet; add_iface $2/sys wlan0 wifi;"
+                        "add_iface $2/sys wlan1 wifi; set_routes $2/proc enp3s0:100"),
+                 0);
+        qputenv("ZENTREL_SYSFS_ROOT", QFile::encodeName(root + QStringLiteral("/sys")));
+        qputenv("ZENTREL_PROC_NET_ROOT", QFile::encodeName(root + QStringLiteral("/proc")));
+        m_environment.removeTool(QStringLiteral("networksetup"));
+        QVERIFY(QFile::link(QStringLiteral(ZENTREL_HELPER_PATH),
+                            QDir(m_environment.binDirectory()).filePath("networksetup")));
+        QCOMPARE(defaultNetworkService(), QStringLiteral("Wi-Fi"));
+        QCOMPARE(listNetworkServices(), QStringList({"Ethernet", "Wi-Fi", "Wi-Fi 2"}));
+        QCOMPARE(layOut("set_routes $2/proc wlan1:50"), 0); // the routed Wi-Fi comes first
+        QCOMPARE(defaultNetworkService(), QStringLiteral("Wi-Fi 2"));
+        QCOMPARE(layOut("rm $2/sys/class/net/wlan*"), 0);
         QCOMPARE(defaultNetworkService(), QString());
+        QCOMPARE(layOut("rm $2/sys/class/net/enp3s0"), 0);
         QCOMPARE(listNetworkServices(), QStringList{QString()});
     }
 
