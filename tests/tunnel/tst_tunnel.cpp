@@ -1,0 +1,325 @@
+#include "CommandLines.h"
+#include "PortWatch.h"
+#include "ShellProcess.h"
+#include "SshMonitor.h"
+#include "TestEnvironment.h"
+#include "TunnelRecord.h"
+#include "TunnelSupervisor.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+TunnelSettings example() {
+    return TunnelSettings{"Wi-Fi", 6969, "demo", "198.51.100.7", "custom", "/etc/ssh/id_rsa"};
+}
+
+// What every tunnel command carries, whatever ~/.ssh/config says.
+const QStringList tunnelOptions = {"-o", "ControlPath=none",      "-o", "ExitOnForwardFailure=yes",
+                                   "-o", "ServerAliveInterval=10"};
+
+// Stand-ins that record each argument they get on a line of its own, NUL-terminated.
+const QByteArray recordArguments =
+    "for a in \"$@\"; do printf '%s\\0' \"$a\"; done >> \"$ARGV_LOG\"\n";
+
+QByteArray v4(const char *text) {
+    in_addr address{};
+    inet_pton(AF_INET, text, &address);
+    return QByteArray(reinterpret_cast<const char *>(&address), 4);
+}
+
+QByteArray v6(const char *text) {
+    in6_addr address{};
+    inet_pton(AF_INET6, text, &address);
+    return QByteArray(reinterpret_cast<const char *>(&address), 16);
+}
+
+TcpSocket listener(const QByteArray &address, quint16 port, quint64 inode) {
+    return TcpSocket{true, address, port, {}, 0, inode, {}};
+}
+} // namespace
+
+// The tunnel's command lines, what is shown of ssh's words, the record of what we started, who
+// holds the port and what the supervisor makes of each event.
+class TunnelTest : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TunnelTest(TestEnvironment &environment) : m_environment(environment) {}
+
+private slots:
+    void initTestCase() {
+        m_environment.installTool(QStringLiteral("networksetup"), recordArguments);
+        m_environment.installTool(QStringLiteral("ssh"), recordArguments);
+        qputenv("ARGV_LOG", QFile::encodeName(m_environment.path(QStringLiteral("argv"))));
+    }
+
+    void keyOptionOnlyForACustomKeyWithAPath() {
+        // Only "default" means ssh's own keys; an empty path gives no -i either.
+        const QStringList withKey = {"demo@198.51.100.7", "-i", "/etc/ssh/id_rsa"};
+        TunnelSettings settings = example();
+        for (const auto &[choice, path, arguments] :
+             {std::tuple<QString, QString, QStringList>{"Default", "/etc/ssh/id_rsa", withKey},
+              {"default", "/etc/ssh/id_rsa", {withKey[0]}},
+              {"custom", "", {withKey[0]}}}) {
+            settings.privateKey = choice;
+            settings.privateKeyFile = path;
+            QCOMPARE(runThroughBash(tunnelCommand(settings)).mid(tunnelOptions.size() + 1),
+                     arguments);
+        }
+    }
+
+    void hostileValuesStayLiteralArguments() {
+        const QString marker = m_environment.path(QStringLiteral("marker"));
+        const QString touch = QStringLiteral("touch '%1'").arg(marker);
+        for (const QString &value :
+             {QStringLiteral("a\"; %1; echo \"").arg(touch), QStringLiteral("$(%1)").arg(touch),
+              QStringLiteral("`%1`").arg(touch), QStringLiteral("back\\slash\\\" $HOME"),
+              QStringLiteral("two\nlines; %1").arg(touch),
+              QStringLiteral("it's '; %1; '").arg(touch)}) {
+            const TunnelSettings settings{value, 6969, value, value, "custom", value};
+            QCOMPARE(runThroughBash(proxyAddressCommand(settings)),
+                     QStringList({"-setsocksfirewallproxy", value, "localhost", "6969"}));
+            QCOMPARE(runThroughBash(proxyOnCommand(settings)),
+                     QStringList({"-setsocksfirewallproxystate", value, "on"}));
+            QCOMPARE(runThroughBash(tunnelCommand(settings)),
+                     (QStringList{"-NTCD6969"} + tunnelOptions +
+                      QStringList{value + '@' + value, "-i", value}));
+            QVERIFY2(!QFile::exists(marker), qPrintable(value));
+        }
+    }
+
+    void keyPathsStayOneWord() {
+        TunnelSettings settings = example();
+        for (const auto &[path, argument] :
+             {std::pair<QString, QString>{"/keys/my key", "/keys/my key"},
+              {"~/my keys/id *", QDir::homePath() + "/my keys/id *"},
+              {"~other/id", "~other/id"}}) {
+            settings.privateKeyFile = path;
+            QCOMPARE(runThroughBash(tunnelCommand(settings)).last(), argument);
+        }
+    }
+
+    void noUserNameBecomesAnSshOption() {
+        TunnelSettings settings = example();
+        const QString marker = m_environment.path(QStringLiteral("proxy-marker"));
+        settings.username = QStringLiteral("-oProxyCommand=touch %1").arg(marker);
+        settings.server = QStringLiteral("127.0.0.1");
+        QCOMPARE(runThroughBash(tunnelCommand(settings)),
+                 (QStringList{"-NTCD6969"} + tunnelOptions +
+                  QStringList{"-i", "/etc/ssh/id_rsa", "--",
+                              settings.username + QStringLiteral("@127.0.0.1")}));
+
+        // The real client, too, takes it as a user name and runs nothing.
+        m_environment.removeTool(QStringLiteral("ssh"));
+        const bool haveSsh = !QStandardPaths::findExecutable(QStringLiteral("ssh")).isEmpty();
+        QVERIFY2(haveSsh, "the OpenSSH client is not installed (scripts/install-dependencies)");
+        runShellCommand(tunnelCommand(settings))->waitForExit();
+        m_environment.installTool(QStringLiteral("ssh"), recordArguments);
+        QVERIFY(!QFile::exists(marker));
+    }
+
+    // What is shown of ssh's words when the tunnel fails; the flows through the menu cover the
+    // ordinary ones.
+    void outputShown() {
+        QCOMPARE(sshOutputText("Authorized use only.\r\n\r\nchannel 3: open failed: x\n"
+                               "Warning: Permanently added 'h' (ED25519) to the list of known "
+                               "hosts.\r\nuser@h: Permission denied (publickey).\r\n"),
+                 QStringLiteral("Authorized use only.\r\n\r\nuser@h: Permission denied "
+                                "(publickey)."));
+        QCOMPARE(sshOutputText("bad \xff byte"), QStringLiteral(u"bad \uFFFD byte"));
+        QCOMPARE(sshEndedText(sshOutputText("channel 3: open failed\n"), 255, {}),
+                 QStringLiteral("The SSH connection ended: ssh exited with status 255."));
+        QVERIFY(sshEndedText({}, {}, 9).contains(QLatin1String("signal 9")));
+    }
+
+    void aTerminatedProcessReportsNothing() {
+        // Like ssh, it says something on its way out.
+        auto process = runShellCommand(
+            QStringLiteral("trap 'echo Killed by signal 15. >&2; exit 255' TERM; sleep 60 & wait"));
+        SshMonitor monitor(*process);
+        QSignalSpy ended(&monitor, &SshMonitor::ended);
+        QSignalSpy exited(process.get(), &ShellProcess::exited);
+        QTest::qWait(100);
+        process->terminate();
+        QVERIFY(exited.wait(10000));
+        QCOMPARE(ended.count(), 0);
+        QCOMPARE(monitor.said(), QString()); // what it said on its way out is no report
+    }
+
+    void recordsSurviveOnlyWhole() {
+        const TunnelRecord record{
+            "Wi-Fi \"2\"", true,   6969, "d", "h", ProcessIdentity{4242, 1234567890123ULL, "b"},
+            "custom",      "~/k y"};
+        const QByteArray text = serializeTunnelRecord(record);
+        QCOMPARE(parseTunnelRecord(text), std::optional<TunnelRecord>(record));
+        // An earlier version's record names no key: ssh's own keys, as then.
+        QByteArray earlier = text;
+        earlier.replace(",\"privateKey\":\"custom\",\"privateKeyFile\":\"~/k y\"", "");
+        QVERIFY2(earlier != text, earlier);
+        QCOMPARE(parseTunnelRecord(earlier)->privateKey, QStringLiteral("default"));
+        QCOMPARE(parseTunnelRecord(serializeTunnelRecord({})), std::optional(TunnelRecord{}));
+        QCOMPARE(recoveryFor(TunnelRecord{}, false), Recovery::Forget); // it holds nothing
+        for (const QByteArray &damaged :
+             {text.left(text.size() / 2), QByteArray("{}"), QByteArray(text).replace("4242", "1"),
+              QByteArray(text).replace("6969", "\"6969\""), QByteArray(text).replace("\"b\"", "1"),
+              QByteArray(text).replace("\"custom\"", "2")})
+            QVERIFY2(!parseTunnelRecord(damaged), damaged);
+    }
+
+    void theFileIsNeverFollowedOrTrustedBlindly() {
+        const QString directory = m_environment.path(QStringLiteral("state/zentrel-vpn"));
+        const TunnelRecordFile file(directory);
+        const TunnelRecord record{"Wi-Fi", true, 6969, {}, {}, std::nullopt, {}, {}};
+        QString error;
+        QVERIFY2(file.save(record, error), qPrintable(error));
+        QCOMPARE(file.load().record, std::optional<TunnelRecord>(record));
+        QCOMPARE(QFileInfo(directory).permissions() & QFileDevice::WriteGroup, 0);
+        QCOMPARE(QDir(directory).entryList(QDir::Files), QStringList{QStringLiteral("tunnel")});
+
+        // A link in its place is not read through, a FIFO does not hang us, a huge file is
+        // not read, and a folder that others may write to is not trusted at all.
+        const QString target = m_environment.path(QStringLiteral("elsewhere"));
+        QFile::copy(file.path(), target);
+        QVERIFY(QFile::remove(file.path()) && QFile::link(target, file.path()));
+        QVERIFY(!file.load().error.isEmpty());
+        QFile::remove(file.path());
+        QCOMPARE(mkfifo(QFile::encodeName(file.path()).constData(), 0600), 0);
+        QVERIFY(!file.load().error.isEmpty());
+        QFile::remove(file.path());
+        QFile big(file.path());
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write(QByteArray(1024 * 1024, ' ') + serializeTunnelRecord(record));
+        big.close();
+        QVERIFY(!file.load().error.isEmpty());
+
+        QVERIFY(file.save(record, error)); // replaces it, whatever it was
+        QCOMPARE(chmod(QFile::encodeName(directory).constData(), 0777), 0);
+        QVERIFY(!file.load().error.isEmpty());
+        QVERIFY(!file.save(record, error) && error.contains(directory));
+        QVERIFY(QFileInfo(target).size() > 0);
+    }
+
+    void portHolders() {
+        const QSet<quint64> ours{1, 2};
+        const auto holder = [&](QList<TcpSocket> sockets) {
+            return portHolder(sockets, 6969, ours);
+        };
+        const TcpSocket ourV4 = listener(v4("127.0.0.1"), 6969, 1);
+        const TcpSocket ourV6 = listener(v6("::1"), 6969, 2);
+        QCOMPARE(holder({}), PortHolder::Nobody);
+        QCOMPARE(holder({ourV4, ourV6}), PortHolder::Us);
+        QCOMPARE(holder({ourV4}), PortHolder::Us); // a machine without IPv6
+        // Another program on any address where "localhost" arrives, even beside ours.
+        for (const QByteArray &address :
+             {v6("::1"), v4("0.0.0.0"), v6("::"), v6("::ffff:127.0.0.1"), v4("127.0.0.1")})
+            QCOMPARE(holder({ourV4, listener(address, 6969, 9)}), PortHolder::Other);
+        // Not where localhost arrives, another port, or a connection rather than a listener.
+        TcpSocket client = listener(v4("127.0.0.1"), 6969, 9);
+        client.listening = false;
+        QCOMPARE(holder({ourV4, listener(v4("10.0.0.5"), 6969, 9), listener(v6("::1"), 6970, 9),
+                         client}),
+                 PortHolder::Us);
+        // ssh's own connection is the one that is no client of its SOCKS port.
+        TcpSocket ourClient{false, v4("127.0.0.1"), 6969, v4("127.0.0.1"), 50000, 1, {}};
+        TcpSocket toServer{false, v4("10.0.0.5"), 40000, v4("198.51.100.7"), 22, 2, {}};
+        QCOMPARE(serverConnectionOf({ourClient, toServer}, ours, 6969)->remoteAddress,
+                 v4("198.51.100.7"));
+    }
+
+    void aListenerIsFoundWhereverItIs() {
+        // Ours: this process listens on 127.0.0.1; then another program on ::1 of that port.
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
+                listen(fd, 1) == 0);
+        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+        const quint16 port = ntohs(address.sin_port);
+        QCOMPARE(PortWatch::look(port, getpid()), std::optional(PortHolder::Us));
+        QCOMPARE(PortWatch::look(port, getppid()), std::optional(PortHolder::Other));
+
+        auto other = runShellCommand(
+            QStringLiteral("exec python3 -c 'import socket,time; s=socket.socket(socket.AF_INET6);"
+                           "s.bind((\"::1\", %1)); s.listen(); print(\"up\", flush=True); "
+                           "time.sleep(60)'")
+                .arg(port));
+        QSignalSpy said(other.get(), &ShellProcess::outputReceived);
+        QVERIFY(said.wait(10000));
+        PortWatch watch;
+        QSignalSpy taken(&watch, &PortWatch::taken);
+        QSignalSpy ours(&watch, &PortWatch::ours);
+        watch.start(port, getpid());
+        QTRY_COMPARE(taken.count(), 1);
+        other->kill();
+        other->waitForExit();
+        watch.start(port, getpid());
+        QTRY_COMPARE(ours.count(), 1);
+        close(fd);
+    }
+
+    void supervisorDecisions() {
+        using A = TunnelAction;
+        using E = TunnelEvent;
+        using P = TunnelPhase;
+        struct Row {
+            P phase;
+            E event;
+            bool networkUp, retriesLeft;
+            TunnelStep step;
+        };
+        // What ssh writes is no event at all: only what it does counts.
+        const QList<Row> rows = {
+            {P::Opening, E::PortOpened, true, true, {A::None, P::Up}},
+            {P::Opening, E::SshFailed, true, true, {A::Fail, P::Opening}},
+            {P::Opening, E::StartTimedOut, false, true, {A::Fail, P::Opening}},
+            {P::Opening, E::PortTaken, true, true, {A::Fail, P::Opening}},
+            {P::Opening, E::Suspicious, true, true, {A::None, P::Opening}},
+            {P::Up, E::PortTaken, true, true, {A::Fail, P::Up}},
+            {P::Restarting, E::PortTaken, true, true, {A::Fail, P::Restarting}},
+            {P::Waiting, E::PortTaken, true, true, {A::None, P::Waiting}},
+            {P::Up, E::SshFailed, true, true, {A::StopAndRetryLater, P::Waiting}},
+            {P::Up, E::SshFailed, true, false, {A::Fail, P::Up}},
+            {P::Up, E::SshFailed, false, true, {A::Stop, P::Waiting}},
+            {P::Restarting, E::SshFailed, true, true, {A::Fail, P::Restarting}},
+            {P::Restarting, E::StartTimedOut, true, true, {A::StopAndRetryLater, P::Waiting}},
+            {P::Restarting, E::PortOpened, true, true, {A::None, P::Up}},
+            {P::Up, E::Suspicious, true, true, {A::Restart, P::Restarting}},
+            {P::Up, E::NetworkLost, false, true, {A::Stop, P::Waiting}},
+            {P::Waiting, E::NetworkReturned, true, true, {A::Start, P::Restarting}},
+            {P::Waiting, E::RetryDue, false, true, {A::None, P::Waiting}},
+            {P::Waiting, E::WaitedTooLong, false, true, {A::Fail, P::Waiting}},
+            {P::Waiting, E::WaitedTooLong, true, true, {A::None, P::Waiting}},
+        };
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const Row &row = rows[i];
+            QVERIFY2(nextTunnelStep(row.phase, row.event, row.networkUp, row.retriesLeft) ==
+                         row.step,
+                     qPrintable(QStringLiteral("row %1").arg(i)));
+        }
+    }
+
+private:
+    // Runs the line through the real bash; returns the arguments the stand-in tool received.
+    QStringList runThroughBash(const QString &commandLine) {
+        const QString log = m_environment.path(QStringLiteral("argv"));
+        QFile::remove(log);
+        runShellCommand(commandLine)->waitForExit();
+        QStringList arguments = QString::fromUtf8(TestEnvironment::readFile(log)).split(QChar(0));
+        arguments.removeLast(); // after the last terminator
+        return arguments;
+    }
+
+    TestEnvironment &m_environment;
+};
+
+ZENTREL_TEST_MAIN(TunnelTest, QCoreApplication)
+#include "tst_tunnel.moc"
