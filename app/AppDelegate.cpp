@@ -76,8 +76,15 @@ void AppDelegate::setupConnection() {
     connection->setSshEnvironment(
         askPassEnvironment(askPassProgram(QCoreApplication::applicationDirPath())));
     QObject::connect(
-        connection, &ConnectionController::connectedChanged, this,
-        [this](bool connected) { connected ? applyConnectedLook() : applyDisconnectedLook(); });
+        connection, &ConnectionController::connectedChanged, this, [this](bool connected) {
+            if (connected) {
+                applyConnectedLook();
+            } else {
+                m_dropTold = false; // a tunnel that is gone is no drop to come back from
+                m_backNotice.stop();
+                applyDisconnectedLook();
+            }
+        });
     QObject::connect(connection, &ConnectionController::tunnelFailed, this,
                      &AppDelegate::showSshError);
     QObject::connect(connection, &ConnectionController::proxyCommandsFailed, this,
@@ -103,6 +110,15 @@ void AppDelegate::setupConnection() {
     });
     QObject::connect(connection, &ConnectionController::reconnectingChanged, this,
                      &AppDelegate::tellReconnecting);
+    m_backNotice.setSingleShot(true);
+    m_backNotice.setInterval(3000);
+    QObject::connect(&m_backNotice, &QTimer::timeout, this, [this] {
+        m_dropTold = false;
+        if (m_connection->isUp())
+            notifyDesktop(
+                tr("The tunnel is back"),
+                tr("Your traffic goes through %1 again.").arg(m_connection->tunnel().server));
+    });
     watchTheSystem();
     // A tunnel that outlived an earlier run is taken over; a proxy it left on is put back.
     connection->recoverEarlierRun();
@@ -288,13 +304,18 @@ void AppDelegate::applyTunnelToolTip() {
 
 void AppDelegate::tellReconnecting(bool reconnecting) {
     // Once when the tunnel drops by itself and once when it is back, so that a user who does
-    // not look at the tray knows why pages failed for a moment.
-    if (reconnecting)
-        notifyDesktop(tr("The tunnel dropped"),
-                      tr("Zentrel VPN is bringing it back; until then pages may fail to load."));
-    else if (m_connection->isUp())
-        notifyDesktop(tr("The tunnel is back"),
-                      tr("Your traffic goes through %1 again.").arg(m_connection->tunnel().server));
+    // not look at the tray knows why pages failed for a moment. A tunnel that drops again
+    // right after it came back is still the same drop.
+    if (reconnecting) {
+        m_backNotice.stop();
+        if (!m_dropTold)
+            notifyDesktop(tr("The tunnel dropped"),
+                          tr("Zentrel VPN is bringing it back; until then pages may fail to "
+                             "load."));
+        m_dropTold = true;
+    } else if (m_dropTold && m_connection->isUp()) {
+        m_backNotice.start();
+    }
 }
 
 void AppDelegate::applyDisconnectedLook() {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -112,5 +113,7 @@ private:
     // A warning about the proxy that a quit from the menu waits for, so that it is read.
     QPointer<QMessageBox> m_proxyWarning;
     bool m_quitUrgently = false;
+    QTimer m_backNotice; // "back" is told once the tunnel has stayed up a moment
+    bool m_dropTold = false;
     bool m_windowIconSet = false;
 };
