@@ -17,10 +17,6 @@ namespace {
 constexpr int failed = 1;
 constexpr int notConnected = 3;
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("RemoteCommand", text);
-}
-
 void say(FILE *stream, const QString &text) {
     std::fprintf(stream, "%s\n", qUtf8Printable(text));
 }
@@ -69,11 +65,14 @@ int runRemoteCommand(const RemoteCommand &command, SingleInstance &instance) {
                 say(stdout, statusLine({}));
             return notConnected;
         case RemoteCommand::Kind::Disconnect:
-            say(stdout, tr("Zentrel VPN is not running: there is nothing to disconnect."));
+            say(stdout, QCoreApplication::translate(
+                            "RemoteCommand",
+                            "Zentrel VPN is not running: there is nothing to disconnect."));
             return 0;
         case RemoteCommand::Kind::Connect:
             if (!startApplication(instance, deadline)) {
-                say(stderr, tr("Zentrel VPN could not be started."));
+                say(stderr, QCoreApplication::translate("RemoteCommand",
+                                                        "Zentrel VPN could not be started."));
                 return failed;
             }
             answer = QJsonObject();
@@ -83,7 +82,8 @@ int runRemoteCommand(const RemoteCommand &command, SingleInstance &instance) {
     if (command.kind != RemoteCommand::Kind::Status)
         answer = ask(instance, line, deadline);
     if (!answer) {
-        say(stderr, tr("Zentrel VPN did not answer within %1 seconds.")
+        say(stderr, QCoreApplication::translate("RemoteCommand",
+                                                "Zentrel VPN did not answer within %1 seconds.")
                         .arg(qint64(command.timeout.count())));
         return failed;
     }

@@ -52,27 +52,24 @@ QJsonObject statusJson(const TunnelStatus &status) {
 
 QString statusLine(const QJsonObject &status) {
     const QString state = status.value(QLatin1String("state")).toString();
-    const auto tr = [](const char *text) {
-        return QCoreApplication::translate("RemoteControl", text);
-    };
     if (state == QLatin1String("connected")) {
         const QDateTime since =
             QDateTime::fromString(status.value(QLatin1String("since")).toString(), Qt::ISODate);
-        return tr("Connected to %1@%2 (port %3) since %4")
+        return QCoreApplication::translate("RemoteControl", "Connected to %1@%2 (port %3) since %4")
             .arg(status.value(QLatin1String("user")).toString(),
                  status.value(QLatin1String("server")).toString())
             .arg(status.value(QLatin1String("port")).toInteger())
             .arg(since.toLocalTime().toString(QStringLiteral("HH:mm")));
     }
     if (state == QLatin1String("connecting"))
-        return tr("Connecting\u2026");
+        return QCoreApplication::translate("RemoteControl", "Connecting\u2026");
     if (state == QLatin1String("reconnecting"))
-        return tr("Reconnecting\u2026");
+        return QCoreApplication::translate("RemoteControl", "Reconnecting\u2026");
     if (state == QLatin1String("not-configured"))
-        return tr("Not configured");
+        return QCoreApplication::translate("RemoteControl", "Not configured");
     if (state == QLatin1String("disconnected"))
-        return tr("Not connected");
-    return tr("Zentrel VPN is not running");
+        return QCoreApplication::translate("RemoteControl", "Not connected");
+    return QCoreApplication::translate("RemoteControl", "Zentrel VPN is not running");
 }
 
 RemoteControl::RemoteControl(AppDelegate &delegate, QObject *parent)

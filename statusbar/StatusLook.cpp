@@ -65,6 +65,5 @@ QString upTimeText(qint64 seconds, std::optional<int> roundTripMs) {
 }
 
 QString reconnectingText(const QString &since, int tries) {
-    return QCoreApplication::translate("StatusItem", "(since %1, %n tries)", nullptr, tries)
-        .arg(since);
+    return QCoreApplication::translate("StatusItem", "(since %1, tries: %2)").arg(since).arg(tries);
 }

@@ -36,7 +36,7 @@ QString statusToolTip(StatusState state, const QString &username = QString(),
 // How long the tunnel has been up, as a person reads it: "under a minute", "12 min",
 // "1 h 12 min"; with the last round-trip time when there is one: "1 h 12 min, 38 ms".
 QString upTimeText(qint64 seconds, std::optional<int> roundTripMs = std::nullopt);
-// "(since 10:32, 3 tries)" for a tunnel being brought back.
+// "(since 10:32, tries: 3)" for a tunnel being brought back.
 QString reconnectingText(const QString &since, int tries);
 
 // The tray icon's opacity tells the state: fully opaque only while connected.

@@ -50,6 +50,22 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
         <source>These commands failed:</source>
         <translation>Diese Befehle sind fehlgeschlagen:</translation>
     </message>
+    <message>
+        <source>The tunnel is back</source>
+        <translation>Der Tunnel steht wieder</translation>
+    </message>
+    <message>
+        <source>Your traffic goes through %1 again.</source>
+        <translation>Ihr Datenverkehr läuft wieder über %1.</translation>
+    </message>
+    <message>
+        <source>The tunnel dropped</source>
+        <translation>Der Tunnel ist abgerissen</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN is bringing it back; until then pages may fail to load.</source>
+        <translation>Zentrel VPN baut ihn wieder auf; bis dahin laden Seiten womöglich nicht.</translation>
+    </message>
 </context>
 <context>
     <name>AskPassDialog</name>
@@ -88,6 +104,10 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
         <source>Zentrel VPN cannot keep track of the tunnel: %1 If Zentrel VPN stops unexpectedly, it cannot put your proxy settings back by itself.</source>
         <translation>Zentrel VPN kann den Tunnel nicht festhalten: %1 Wenn Zentrel VPN unerwartet endet, kann es Ihre Proxy-Einstellungen nicht selbst wiederherstellen.</translation>
     </message>
+    <message>
+        <source>Your proxy is still switched on for %1, pointing at a tunnel that is no longer there. Zentrel VPN tries again to switch it off when it next starts and at your next login; until then, switch it off in your system settings if pages do not load.</source>
+        <translation>Ihr Proxy ist für %1 noch eingeschaltet und zeigt auf einen Tunnel, den es nicht mehr gibt. Zentrel VPN versucht beim nächsten Start und bei Ihrer nächsten Anmeldung erneut, ihn auszuschalten; schalten Sie ihn bis dahin in Ihren Systemeinstellungen aus, falls Seiten nicht laden.</translation>
+    </message>
 </context>
 <context>
     <name>LoginCheck</name>
@@ -102,6 +122,10 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     <message>
         <source>The proxy left on by an earlier run of Zentrel VPN was switched off.</source>
         <translation>Der von einem früheren Lauf von Zentrel VPN eingeschaltet gelassene Proxy wurde ausgeschaltet.</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN is running and looks after the proxy itself.</source>
+        <translation>Zentrel VPN läuft und kümmert sich selbst um den Proxy.</translation>
     </message>
 </context>
 <context>
@@ -209,6 +233,60 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     </message>
 </context>
 <context>
+    <name>RemoteCommand</name>
+    <message>
+        <source>Zentrel VPN is not running: there is nothing to disconnect.</source>
+        <translation>Zentrel VPN läuft nicht: Es gibt nichts zu trennen.</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN could not be started.</source>
+        <translation>Zentrel VPN konnte nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN did not answer within %1 seconds.</source>
+        <translation>Zentrel VPN hat nicht innerhalb von %1 Sekunden geantwortet.</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteControl</name>
+    <message>
+        <source>Zentrel VPN is not configured yet: enter your server in its preferences window.</source>
+        <translation>Zentrel VPN ist noch nicht eingerichtet: Tragen Sie Ihren Server in seinem Einstellungsfenster ein.</translation>
+    </message>
+    <message>
+        <source>Unknown request.</source>
+        <translation>Unbekannte Anfrage.</translation>
+    </message>
+    <message>
+        <source>The connection was closed before the tunnel came up.</source>
+        <translation>Die Verbindung wurde beendet, bevor der Tunnel stand.</translation>
+    </message>
+    <message>
+        <source>Connected to %1@%2 (port %3) since %4</source>
+        <translation>Verbunden mit %1@%2 (Port %3) seit %4</translation>
+    </message>
+    <message>
+        <source>Connecting…</source>
+        <translation>Verbindung wird hergestellt…</translation>
+    </message>
+    <message>
+        <source>Reconnecting…</source>
+        <translation>Verbindung wird wiederhergestellt…</translation>
+    </message>
+    <message>
+        <source>Not configured</source>
+        <translation>Nicht eingerichtet</translation>
+    </message>
+    <message>
+        <source>Not connected</source>
+        <translation>Nicht verbunden</translation>
+    </message>
+    <message>
+        <source>Zentrel VPN is not running</source>
+        <translation>Zentrel VPN läuft nicht</translation>
+    </message>
+</context>
+<context>
     <name>SingleInstance</name>
     <message>
         <source>Zentrel VPN keeps its lock file there, so it must be a folder of yours that only you can change. Remove it, and Zentrel VPN makes it anew.</source>
@@ -219,8 +297,20 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
         <translation>%1 ist seiner Sperrdatei im Weg: Es ist keine Datei von Ihnen. Entfernen Sie es und starten Sie Zentrel VPN dann erneut.</translation>
     </message>
     <message>
-        <source>Its lock file %1 cannot be made.</source>
-        <translation>Seine Sperrdatei %1 kann nicht angelegt werden.</translation>
+        <source>Your user has no home folder in the password database, and Zentrel VPN keeps its lock file there.</source>
+        <translation>Ihr Benutzer hat in der Passwortdatenbank keinen persönlichen Ordner, und Zentrel VPN legt seine Sperrdatei dort ab.</translation>
+    </message>
+    <message>
+        <source>Its lock file %1 cannot be made: %2.</source>
+        <translation>Seine Sperrdatei %1 kann nicht angelegt werden: %2.</translation>
+    </message>
+    <message>
+        <source>Its lock file in %1 cannot be locked: %2.</source>
+        <translation>Seine Sperrdatei in %1 kann nicht gesperrt werden: %2.</translation>
+    </message>
+    <message>
+        <source>Its lock file in %1 cannot be read: %2.</source>
+        <translation>Seine Sperrdatei in %1 kann nicht gelesen werden: %2.</translation>
     </message>
 </context>
 <context>
@@ -263,6 +353,26 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     <message>
         <source>Zentrel VPN — Reconnecting…</source>
         <translation>Zentrel VPN — Verbindung wird wiederhergestellt…</translation>
+    </message>
+    <message>
+        <source>under a minute</source>
+        <translation>weniger als eine Minute</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>, %1 ms</source>
+        <translation>, %1 ms</translation>
+    </message>
+    <message>
+        <source>(since %1, tries: %2)</source>
+        <translation>(seit %1, Versuche: %2)</translation>
     </message>
 </context>
 <context>
@@ -331,6 +441,18 @@ In der Zwischenzeit können Sie Ihre Verbindung im Einstellungsfenster einrichte
     <message>
         <source>The network has been gone for too long, so the tunnel was closed. Connect again once you are back online.</source>
         <translation>Das Netzwerk war zu lange weg, daher wurde der Tunnel geschlossen. Verbinden Sie sich erneut, sobald Sie wieder online sind.</translation>
+    </message>
+    <message>
+        <source>ssh did not open the SOCKS port %1 within %2 seconds.</source>
+        <translation>ssh hat den SOCKS-Port %1 nicht innerhalb von %2 Sekunden geöffnet.</translation>
+    </message>
+    <message>
+        <source>Port %1 on this computer is in use by another program, so the tunnel cannot take your traffic there, and your proxy is left switched off. Quit the other program or choose another port in the preferences window, then connect again.</source>
+        <translation>Port %1 auf diesem Computer wird von einem anderen Programm belegt, daher kann der Tunnel Ihren Datenverkehr dort nicht übernehmen, und Ihr Proxy bleibt ausgeschaltet. Beenden Sie das andere Programm oder wählen Sie im Einstellungsfenster einen anderen Port, und verbinden Sie dann erneut.</translation>
+    </message>
+    <message>
+        <source>ssh said:</source>
+        <translation>ssh meldete:</translation>
     </message>
 </context>
 <context>
