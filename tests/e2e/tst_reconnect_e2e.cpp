@@ -4,6 +4,7 @@
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
 #include "StatusItem.h"
+#include "TestEnvironment.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -64,7 +65,14 @@ private slots:
         m_sampler.start(100);
     }
 
-    void cleanupTestCase() { QCOMPARE(m_mostSsh, 1); }
+    void cleanupTestCase() {
+        QCOMPARE(m_mostSsh, 1);
+        // Checking the tunnel leaves nothing in the server's log: no connection of ours there.
+        const QByteArray log = TestEnvironment::readFile(qEnvironmentVariable("ZENTREL_E2E_WORK") +
+                                                         QStringLiteral("/sshd.log"));
+        QVERIFY(log.contains("Accepted publickey"));
+        QVERIFY2(!log.contains("connect_to"), log.constData());
+    }
 
     void linkAndAddressChangesRestartTheTunnel() {
         // A notification server of the desktop's, which records what it is told.
