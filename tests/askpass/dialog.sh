@@ -3,15 +3,6 @@
 # for the kind, the answer read from its standard output. Driven with keys and clicks.
 source "$(dirname "$0")/lib.sh" "$1"
 
-# Everywhere the program could write: its home, temporary, config, cache and runtime folders.
-PLACES=$(mktemp -d)
-trap 'rm -rf "$RESULTS" "$PLACES"' EXIT
-export HOME=$PLACES/home TMPDIR=$PLACES/tmp XDG_CONFIG_HOME=$PLACES/config
-export XDG_CACHE_HOME=$PLACES/cache XDG_DATA_HOME=$PLACES/data XDG_STATE_HOME=$PLACES/state
-export XDG_RUNTIME_DIR=$PLACES/run
-mkdir -p "$HOME" "$TMPDIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" \
-    "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR"
-
 HOST_KEY="The authenticity of host 'example.org (192.0.2.7)' can't be established.
 ED25519 key fingerprint is SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU.
 This key is not known by any other names.

@@ -1,11 +1,14 @@
-# Shared by the askpass test scripts: sourced, never run, on the display of with-display.
+# Shared by the askpass test scripts: sourced, never run, in tests/support/with-own-home and on
+# the display of tests/support/with-display.
 # Usage: source lib.sh /path/to/zentrel-vpn-askpass
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/testlib.sh"
 
 ASKPASS=$(readlink -f "$1")
+# Everywhere the program could write (home, XDG, runtime and temporary folders) is in here.
+PLACES=${ZENTREL_OWN_HOME:?run me through tests/support/with-own-home}
 # What the program answered: kept apart from the folders searched for left-behind secrets.
-RESULTS=$(mktemp -d)
+RESULTS=$(mktemp -d -p /tmp)
 trap 'rm -rf "$RESULTS"' EXIT
 
 # wait_for_dialog OWNER [OLD]: waits until a dialog of the process OWNER or of a child of OWNER

@@ -1,12 +1,11 @@
 #!/bin/bash
-# The askpass program as the real OpenSSH client runs it, against the real sshd of in-sandbox:
-# ssh started as the app starts it (no terminal, SSH_ASKPASS_REQUIRE=force), the dialog
-# answered with keys, the tunnel checked with a request through its SOCKS port. (A new host
-# key asked for through the app is in tst_tunnel_e2e.)
+# The askpass program as the real OpenSSH client runs it, against the real sshd of
+# in-network-sandbox --local: ssh started as the app starts it (no terminal,
+# SSH_ASKPASS_REQUIRE=force), the dialog answered with keys, the tunnel checked with a request
+# through its SOCKS port. (A new host key asked for through the app is in tst_tunnel_e2e.)
 source "$(dirname "$0")/lib.sh" "$1"
-WORK=${ZENTREL_E2E_WORK:?run me through in-sandbox}
-export SSH_ASKPASS=$ASKPASS SSH_ASKPASS_REQUIRE=force TMPDIR=$WORK/tmp
-mkdir -p "$TMPDIR"
+WORK=${ZENTREL_E2E_WORK:?run me through in-network-sandbox --local}
+export SSH_ASKPASS=$ASKPASS SSH_ASKPASS_REQUIRE=force
 unset SSH_AUTH_SOCK SSH_ASKPASS_PROMPT
 
 # A key with a passphrase beyond ASCII, as the app passes it: "-i path".
@@ -74,7 +73,6 @@ wait_for_end "$SSH"
 wait_for_no_dialog || fail "the dialog stayed after ssh ended"
 kill -0 "$asking" 2>/dev/null && fail "the askpass program outlived ssh"
 
-# The sandbox's scratch folder holds the home and the temporary folder.
 expect_eq "no secret left on disk" "" \
-    "$(files_holding "$PASSPHRASE" "$WORK"; files_holding "$PASSWORD" "$WORK")"
+    "$(files_holding "$PASSPHRASE" "$PLACES"; files_holding "$PASSWORD" "$PLACES")"
 finish

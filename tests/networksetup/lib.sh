@@ -4,15 +4,11 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/testlib.sh"
 
 NETWORKSETUP=$(readlink -f "$1")
-TMP=$(mktemp -d)
+# Never the real user's settings: HOME, the XDG folders and the scratch folder are with-own-home's.
+TMP=${ZENTREL_OWN_HOME:?run me through tests/support/with-own-home}/tmp
 AT_EXIT=()
-trap 'for step in "${AT_EXIT[@]}"; do eval "$step"; done; rm -rf "$TMP"' EXIT
-
-# Never the real user's settings: every XDG location and HOME point into the scratch dir.
-export HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/config" XDG_STATE_HOME="$TMP/state"
-export XDG_DATA_HOME="$TMP/data" XDG_RUNTIME_DIR="$TMP/run" GSETTINGS_BACKEND=keyfile
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" "$TMP/bin"
-unset XDG_CURRENT_DESKTOP KDE_SESSION_VERSION DBUS_SESSION_BUS_ADDRESS GSETTINGS_SCHEMA_DIR
+trap 'for step in "${AT_EXIT[@]}"; do eval "$step"; done' EXIT
+mkdir "$TMP/bin"
 ln -s "$NETWORKSETUP" "$TMP/bin/networksetup"
 export PATH="$TMP/bin:$PATH"
 STATE="$XDG_STATE_HOME/zentrel-vpn/proxy-state"
