@@ -5,8 +5,8 @@
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
-#include <linux/inet_diag.h>
 #include <cstring>
+#include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
