@@ -2,8 +2,8 @@
 // against a bare `ssh -NTCD` to the same sshd, in interleaved pairs (which goes first alternates).
 // A third kind runs by hand exactly what connect runs (the two proxy commands, waited for, then
 // ssh, through /bin/bash -c), to tell what the commands cost from what the application adds.
-// Runs inside tests/e2e/in-sandbox (sshd on 127.0.0.1:22, a client key, GSettings) with
-// QT_QPA_PLATFORM=offscreen and our networksetup first on PATH. Usage:
+// Runs inside tests/e2e/in-network-sandbox --local (sshd on 127.0.0.1:22, a client key, GSettings)
+// with QT_QPA_PLATFORM=offscreen and our networksetup first on PATH. Usage:
 //   bench_connect PAIRS ROW
 // Prints per pair "pair ROW APP_MS BARE_MS", "pair ROW-byhand APP_MS BY_HAND_MS" and
 // "pair ROW-proxy MS 0" (the two proxy commands by hand).

@@ -30,9 +30,12 @@ SCREEN = (1024, 768)  # with-display's
 BANNER = ("<h2>Session expired</h2> Sign in again at "
           "<a href='http://evil.example/phish'>https://intranet.example/login</a>")
 LONG_LINE = "W" * 69  # wide glyphs, a line just too long for the box: the most lines per text
-# ssh that stays up, says nothing and listens on its SOCKS port itself, as a tunnel does.
+# ssh that stays up, says nothing, listens on its SOCKS port itself and holds a connection of
+# its own (to itself, standing in for the server), as a tunnel does.
 QUIET_SSH = ("exec python3 -c 'import socket, sys, time; s = socket.socket(); "
-             "s.bind((\"127.0.0.1\", int(sys.argv[1]))); s.listen(); time.sleep(300)' "
+             "s.bind((\"127.0.0.1\", int(sys.argv[1]))); s.listen(); "
+             "server = socket.create_server((\"127.0.0.1\", 0)); "
+             "link = socket.create_connection(server.getsockname()); time.sleep(300)' "
              "\"${1#-NTCD}\"\n")
 HERE = os.path.dirname(os.path.abspath(__file__))
 WATCHER = "org.kde.StatusNotifierWatcher"
@@ -132,7 +135,7 @@ class Panel:
 
     def shows(self, service, tooltip):
         """The tooltip is `tooltip`, and, for a tunnel that is up, how long and its round trip."""
-        up = rf" {DASH} (under a minute|\d+ min)(, \d+ ms)?" if "Connected" in tooltip else ""
+        up = rf" {DASH} (under a minute|\d+ min), \d+ ms" if "Connected" in tooltip else ""
         return re.fullmatch(re.escape(tooltip) + up, self.tooltip(service))
 
     def menu(self, service):
@@ -397,7 +400,7 @@ exit 255
 
 def tray_answers_while_the_helper_waits(app, panel, scratch):
     install_tool(f"{scratch}/bin", "ssh", QUIET_SSH)
-    env = configured(scratch, "locked", ZENTREL_COMMAND_DEADLINE_MS="1500")
+    env = configured(scratch, "locked", ZENTREL_COMMAND_DEADLINE_MS="6000")
     state = f"{env['HOME']}/.local/state/zentrel-vpn"
     os.makedirs(state, mode=0o700)
     holder = subprocess.Popen(["flock", f"{state}/lock", "sh", "-c",
@@ -409,16 +412,17 @@ def tray_answers_while_the_helper_waits(app, panel, scratch):
         panel.click(service, "Connect")
         clicked = time.monotonic()
         slowest, found = 0, None
-        while not found and time.monotonic() - clicked < 20:
+        while not found and time.monotonic() - clicked < 40:
             asked = time.monotonic()
             panel.menu(service)
             panel.tooltip(service)
             slowest = max(slowest, time.monotonic() - asked)
             found = message_box("The proxy setting could not be changed")
         waited = time.monotonic() - clicked
-        expect(slowest < 1, f"the tray took {slowest:.2f} s to answer while the helper waited")
+        # A tray held up by the helper would not answer for the whole deadline.
+        expect(slowest < 3, f"the tray took {slowest:.2f} s to answer while the helper waited")
         if expect(found, "no warning about the proxy commands that waited for the lock"):
-            expect(waited >= 1.5, f"reported after {waited:.2f} s, before the deadline")
+            expect(waited >= 6, f"reported after {waited:.2f} s, before the deadline")
             expect("networksetup -setsocksfirewallproxy" in found[2]
                    and "did not finish in time" in found[2], f"warning {found[2]!r}")
     finally:
@@ -483,7 +487,7 @@ def a_stray_networksetup_never_runs(app, panel, scratch):
     expect(not os.path.exists(marker), "a networksetup in the current folder ran")
     # The proxy cannot be switched off either: Quit ends once the user has read that.
     panel.click(service, "Quit Zentrel VPN")
-    warning = wait_for(lambda: message_box(failed))
+    warning = wait_for(lambda: message_box(failed), 40)
     if expect(warning and process.poll() is None, "Quit did not wait for its warning"):
         press(warning[0], "OK")
     try:

@@ -66,7 +66,8 @@ class TunnelEndToEndTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY2(qEnvironmentVariableIsSet("ZENTREL_E2E_WORK"), "run me through in-sandbox");
+        QVERIFY2(qEnvironmentVariableIsSet("ZENTREL_E2E_WORK"),
+                 "run me through in-network-sandbox --local");
         // The user's own proxy before we ever connect: it must come back.
         run(QStringLiteral(
             "gsettings set org.gnome.system.proxy autoconfig-url "
