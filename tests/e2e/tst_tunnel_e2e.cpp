@@ -92,7 +92,6 @@ private slots:
                      said(catcher).contains(QLatin1String("Permission denied")),
                  qPrintable(said(catcher)));
         QVERIFY(!delegate.connected());
-        QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Connect"));
         QCOMPARE(desktopProxy(), m_before);
 
         catcher.clear();
@@ -214,24 +213,9 @@ private slots:
         stranger.waitForFinished();
     }
 
-    // What a server sends and what the user's ssh configuration says decide nothing by
-    // themselves: a banner is no error, connection sharing never keeps a tunnel of ours alive,
-    // another program's listener is never taken for ours, and a tunnel taken over keeps its key.
-    void serversAndConfigurationsOfTheRealWorld() {
-        const QString sshdConfig = work("sshd_config");
-        const auto restartServer = [] {
-            run(QStringLiteral("pkill -x sshd; while pgrep -x sshd; do sleep 0.05; done; ") +
-                qEnvironmentVariable("ZENTREL_SSHD"));
-            QTRY_VERIFY(run(QStringLiteral("bash -c 'exec 3<>/dev/tcp/127.0.0.1/22' && echo up")) ==
-                        QLatin1String("up"));
-        };
-        QFile banner(work("banner"));
-        QVERIFY(banner.open(QIODevice::WriteOnly));
-        banner.write("Authorized use only. All access is logged.\n");
-        banner.close();
-        QFile::copy(sshdConfig, sshdConfig + QStringLiteral(".plain"));
-        run(QStringLiteral("echo 'Banner %1' >> '%2'").arg(work("banner"), sshdConfig));
-        restartServer();
+    // The user's ssh configuration decides nothing by itself: connection sharing never keeps a
+    // tunnel of ours alive, and a tunnel taken over keeps its key.
+    void configurationsOfTheRealWorld() {
         const QString sshConfig = QDir::home().filePath(QStringLiteral(".ssh/config"));
         run(QStringLiteral("printf 'Host *\\n ControlMaster auto\\n ControlPath ~/.ssh/cm-%%C\\n"
                            " ControlPersist 60\\n' > '%1'")
@@ -252,36 +236,6 @@ private slots:
             QVERIFY(!socksPortAccepts());
         }
         QFile::remove(sshConfig);
-        QFile::remove(sshdConfig);
-        QFile::rename(sshdConfig + QStringLiteral(".plain"), sshdConfig);
-        restartServer();
-
-        // A new server (accepted on first sight, as the user's config says) while another
-        // program listens on ::1 of the port alone: an error that names the port, nothing
-        // switched, no ssh of ours left.
-        const QString knownHosts = QDir::home().filePath(QStringLiteral(".ssh/known_hosts"));
-        QVERIFY(QFile::rename(knownHosts, knownHosts + QStringLiteral(".saved")));
-        run(QStringLiteral("echo 'StrictHostKeyChecking accept-new' > '%1'").arg(sshConfig));
-        auto other = runShellCommand(QStringLiteral(
-            "exec python3 -c 'import socket,time; s=socket.socket(socket.AF_INET6);"
-            "s.bind((\"::1\", 6969)); s.listen(); print(\"up\", flush=True); time.sleep(60)'"));
-        QVERIFY(QTest::qWaitFor([&] { return other->output().contains("up"); }, 10000));
-        {
-            AppDelegate delegate;
-            launch(delegate);
-            AlertCatcher catcher;
-            delegate.connect();
-            QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
-            QVERIFY2(said(catcher).startsWith(QLatin1String("SSH Error: Port 6969 ")),
-                     qPrintable(said(catcher)));
-            QVERIFY(!delegate.connected());
-            QCOMPARE(desktopProxy(), m_before);
-            QCOMPARE(run(QStringLiteral("pgrep -cx ssh")), QStringLiteral("0"));
-        }
-        other->kill();
-        QFile::remove(sshConfig);
-        QFile::remove(knownHosts);
-        QVERIFY(QFile::rename(knownHosts + QStringLiteral(".saved"), knownHosts));
 
         // A key of its own, not among ssh's defaults: taken over, then restarted with it.
         const QString key = work("own_key");
@@ -391,7 +345,6 @@ private slots:
     }
 
 private:
-    // Answers ssh's dialog as a person would, with a click on its button.
     // Reads ssh's dialog and answers it as a person would, with a click on its button;
     // returns the text it showed.
     static QString answerDialog(pid_t ssh, const char *button) {
