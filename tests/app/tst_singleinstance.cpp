@@ -198,12 +198,6 @@ private slots:
             QCOMPARE(TestEnvironment::readFile(records.path()), recorded);
             QCOMPARE(proxyMode(), QByteArray("'manual'"));
         }
-        // Once it has ended, the same check puts the proxy back.
-        const auto [status, errors] = runApp({}, check);
-        QCOMPARE(status, 0);
-        QVERIFY2(errors.contains("was switched off"), errors.constData());
-        QVERIFY(!QFile::exists(records.path()));
-        QVERIFY(proxyMode() != QByteArray("'manual'"));
     }
 
 private:
