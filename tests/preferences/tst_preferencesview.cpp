@@ -34,7 +34,7 @@ QString stored(const SettingsStore &store, QLatin1String key) {
 
 // Widgets are named after the settings key they edit; one that is not found fails the test.
 #define FIND(variable, Type, view, name)                                                           \
-    auto *variable = (view).findChild<Type *>(QLatin1String(name));                                \
+    variable = (view).findChild<Type *>(QLatin1String(name));                                      \
     QVERIFY2(variable, name)
 
 class PreferencesViewTest : public QObject {
@@ -57,15 +57,11 @@ private slots:
         m_fields.clear();
         for (const QLatin1String key : {SettingsKeys::username, SettingsKeys::server,
                                         SettingsKeys::port, SettingsKeys::privateKeyFile}) {
-            FIND(field, QLineEdit, *m_view, key.data());
-            m_fields.insert(key, field);
+            FIND(m_fields[key], QLineEdit, *m_view, key.data());
         }
-        FIND(defaultKey, QRadioButton, *m_view, "defaultPrivateKey");
-        FIND(customKey, QRadioButton, *m_view, "customPrivateKey");
-        FIND(service, QComboBox, *m_view, "networkService");
-        m_defaultKey = defaultKey;
-        m_customKey = customKey;
-        m_service = service;
+        FIND(m_defaultKey, QRadioButton, *m_view, "defaultPrivateKey");
+        FIND(m_customKey, QRadioButton, *m_view, "customPrivateKey");
+        FIND(m_service, QComboBox, *m_view, "networkService");
         m_preview = m_view->findChild<CommandPreview *>();
         QVERIFY(m_preview);
     }
@@ -205,8 +201,7 @@ private slots:
         // Discovery finding nothing offers one empty item.
         m_environment.installTool(QStringLiteral("networksetup"), "exit 0\n");
         PreferencesView empty(store);
-        FIND(emptyCombo, QComboBox, empty, SettingsKeys::networkService.data());
-        combo = emptyCombo;
+        FIND(combo, QComboBox, empty, SettingsKeys::networkService.data());
         QCOMPARE(combo->count(), 1);
         QCOMPARE(combo->itemText(0), QString());
     }
