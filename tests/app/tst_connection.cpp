@@ -7,7 +7,6 @@
 #include "StatusMenu.h"
 #include "TestEnvironment.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QTimer>
 

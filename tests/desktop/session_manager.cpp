@@ -37,12 +37,6 @@ Status registerClient(SmsConn connection, SmPointer, char *) {
     say("registered");
     return 1;
 }
-void interactRequest(SmsConn connection, SmPointer, int) {
-    SmsInteract(connection);
-}
-void saveYourselfDone(SmsConn, SmPointer, Bool) {
-    saveDone = true;
-}
 void closeConnection(SmsConn connection, SmPointer, int, char **) {
     IceConn ice = SmsGetIceConnection(connection);
     SmsCleanUp(connection);
@@ -51,9 +45,6 @@ void closeConnection(SmsConn connection, SmPointer, int, char **) {
     client = nullptr;
     clientIce = nullptr;
 }
-void interactDone(SmsConn, SmPointer, Bool) {}
-void saveYourselfRequest(SmsConn, SmPointer, int, Bool, int, Bool, Bool) {}
-void phase2Request(SmsConn, SmPointer) {}
 void setProperties(SmsConn, SmPointer, int count, SmProp **properties) {
     for (int i = 0; i < count; ++i)
         SmFreeProperty(properties[i]);
@@ -64,9 +55,6 @@ void deleteProperties(SmsConn, SmPointer, int count, char **names) {
         free(names[i]);
     free(names);
 }
-void getProperties(SmsConn connection, SmPointer) {
-    SmsReturnProperties(connection, 0, nullptr);
-}
 
 Status newClient(SmsConn connection, SmPointer, unsigned long *mask, SmsCallbacks *callbacks,
                  char **) {
@@ -76,15 +64,24 @@ Status newClient(SmsConn connection, SmPointer, unsigned long *mask, SmsCallback
             SmsSaveYourselfDoneProcMask | SmsCloseConnectionProcMask | SmsSetPropertiesProcMask |
             SmsDeletePropertiesProcMask | SmsGetPropertiesProcMask;
     callbacks->register_client.callback = registerClient;
-    callbacks->interact_request.callback = interactRequest;
-    callbacks->interact_done.callback = interactDone;
-    callbacks->save_yourself_request.callback = saveYourselfRequest;
-    callbacks->save_yourself_phase2_request.callback = phase2Request;
-    callbacks->save_yourself_done.callback = saveYourselfDone;
+    callbacks->interact_request.callback = [](SmsConn c, SmPointer, int) {
+        SmsInteract(c);
+    };
+    callbacks->interact_done.callback = [](SmsConn, SmPointer, Bool) {
+    };
+    callbacks->save_yourself_request.callback = [](SmsConn, SmPointer, int, Bool, int, Bool, Bool) {
+    };
+    callbacks->save_yourself_phase2_request.callback = [](SmsConn, SmPointer) {
+    };
+    callbacks->save_yourself_done.callback = [](SmsConn, SmPointer, Bool) {
+        saveDone = true;
+    };
     callbacks->close_connection.callback = closeConnection;
     callbacks->set_properties.callback = setProperties;
     callbacks->delete_properties.callback = deleteProperties;
-    callbacks->get_properties.callback = getProperties;
+    callbacks->get_properties.callback = [](SmsConn c, SmPointer) {
+        SmsReturnProperties(c, 0, nullptr);
+    };
     return 1;
 }
 
