@@ -405,8 +405,8 @@ exit 255
 
 def tray_answers_while_the_helper_waits(app, panel, scratch):
     install_tool(f"{scratch}/bin", "ssh", QUIET_SSH)
-    # Shorter than the helper's own wait for its lock, which would end the command first.
-    env = configured(scratch, "locked", ZENTREL_COMMAND_DEADLINE_MS="3500")
+    # Shorter than the helper's own wait for its lock (3 s), which would end the command first.
+    env = configured(scratch, "locked", ZENTREL_COMMAND_DEADLINE_MS="2500")
     state = f"{env['HOME']}/.local/state/zentrel-vpn"
     os.makedirs(state, mode=0o700)
     holder = subprocess.Popen(["flock", f"{state}/lock", "sh", "-c",
@@ -417,18 +417,18 @@ def tray_answers_while_the_helper_waits(app, panel, scratch):
         process, service = start(app, env, panel)
         panel.click(service, "Connect")
         clicked = time.monotonic()
-        slowest, found = 0, None
+        first_answer, found = None, None
         while not found and time.monotonic() - clicked < 40:
-            asked = time.monotonic()
             panel.menu(service)
             panel.tooltip(service)
-            slowest = max(slowest, time.monotonic() - asked)
+            first_answer = first_answer or time.monotonic() - clicked
             found = message_box("The proxy setting could not be changed")
         waited = time.monotonic() - clicked
-        # A tray held up by the helper would not answer for the whole deadline.
-        expect(slowest < 2, f"the tray took {slowest:.2f} s to answer while the helper waited")
+        # A tray held up by the two commands would not answer before both had ended (5 s).
+        expect(first_answer is not None and first_answer < 4,
+               f"the tray first answered {first_answer} s after the click, while the helper waited")
         if expect(found, "no warning about the proxy commands that waited for the lock"):
-            expect(waited >= 3.5, f"reported after {waited:.2f} s, before the deadline")
+            expect(waited >= 2.5, f"reported after {waited:.2f} s, before the deadline")
             expect("networksetup -setsocksfirewallproxy" in found[2]
                    and "did not finish in time" in found[2], f"warning {found[2]!r}")
     finally:
