@@ -1,13 +1,13 @@
 #include "NetworkWatcher.h"
 
+#include "Netlink.h"
+
 #include <QSocketNotifier>
 
 #include <algorithm>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
-#include <linux/netlink.h>
-#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,56 +50,7 @@ NetworkChange networkChangeBetween(const NetworkPath &before, const NetworkPath 
 
 #ifdef Q_OS_LINUX
 namespace {
-enum class Answer { Given, Refused, Silent };
-
-struct Request {
-    nlmsghdr header;
-    char payload[64]; // the family's header, then attributes
-};
-
-// Sends one request and hands every answering message to `take`. A dump ends with NLMSG_DONE,
-// a single question with its one answer; an error message is the kernel's refusal.
-template <typename Take>
-Answer ask(int fd, Request &request, quint16 type, quint16 flags, size_t length, Take take) {
-    static quint32 sequence = 0;
-    request.header.nlmsg_len = static_cast<quint32>(length);
-    request.header.nlmsg_type = type;
-    request.header.nlmsg_flags = static_cast<quint16>(NLM_F_REQUEST | flags);
-    request.header.nlmsg_seq = ++sequence;
-    if (send(fd, &request, length, 0) < 0)
-        return Answer::Silent;
-    alignas(nlmsghdr) char buffer[32768];
-    for (;;) {
-        const ssize_t received = recv(fd, buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received <= 0)
-            return Answer::Silent;
-        int remaining = static_cast<int>(received);
-        for (auto *message = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(message, remaining);
-             message = NLMSG_NEXT(message, remaining)) {
-            if (message->nlmsg_seq != request.header.nlmsg_seq)
-                continue; // a late answer to an earlier question
-            if (message->nlmsg_type == NLMSG_DONE)
-                return Answer::Given;
-            if (message->nlmsg_type == NLMSG_ERROR)
-                return Answer::Refused;
-            take(message);
-            if (!(message->nlmsg_flags & NLM_F_MULTI))
-                return Answer::Given;
-        }
-    }
-}
-
-QByteArray attributeBytes(const rtattr *attribute) {
-    return QByteArray(static_cast<const char *>(RTA_DATA(attribute)),
-                      static_cast<qsizetype>(RTA_PAYLOAD(attribute)));
-}
-
-template <typename Take> void forEachAttribute(rtattr *attribute, int length, Take take) {
-    for (; RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length))
-        take(attribute);
-}
+using namespace netlink;
 
 // The kernel's route to `destination` (RTM_GETROUTE without NLM_F_DUMP: the lookup a packet
 // would get, not the tables). Leaves `path` unreachable when there is none.
@@ -176,11 +127,9 @@ NetworkPath readNetworkPath(const QByteArray &destination) {
     static const QByteArray anywhereIPv4("\xc0\x00\x02\x01", 4); // 192.0.2.1
     static const QByteArray anywhereIPv6("\x20\x01\x0d\xb8\0\0\0\0\0\0\0\0\0\0\0\x01", 16);
     const NetworkPath assumeUp{true, 0, {}, {}};
-    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    const int fd = netlink::openQuestionSocket(NETLINK_ROUTE);
     if (fd < 0)
         return assumeUp;
-    timeval timeout{1, 0}; // the kernel answers at once; never hang on it
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
     NetworkPath path;
     const QByteArray target = plainAddress(destination);

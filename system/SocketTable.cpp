@@ -1,5 +1,7 @@
 #include "SocketTable.h"
 
+#include "Netlink.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -83,71 +85,51 @@ QSet<quint64> socketInodesOf(pid_t pid) {
 #ifdef Q_OS_LINUX
 namespace {
 bool dumpFamily(int fd, quint8 family, QList<TcpSocket> &sockets) {
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
-    } message{};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    message.request.sdiag_family = family;
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = (1u << TCP_LISTEN) | (1u << TCP_ESTABLISHED);
-    message.request.idiag_ext = 1u << (INET_DIAG_INFO - 1);
-    if (send(fd, &message, sizeof message, 0) < 0)
-        return false;
+    using namespace netlink;
+    Request request{};
+    auto *question = reinterpret_cast<inet_diag_req_v2 *>(request.payload);
+    question->sdiag_family = family;
+    question->sdiag_protocol = IPPROTO_TCP;
+    question->idiag_states = (1u << TCP_LISTEN) | (1u << TCP_ESTABLISHED);
+    question->idiag_ext = 1u << (INET_DIAG_INFO - 1);
     const int addressSize = family == AF_INET ? 4 : 16;
-    alignas(nlmsghdr) char buffer[32768];
-    for (;;) {
-        const ssize_t length = recv(fd, buffer, sizeof buffer, 0);
-        if (length < 0 && errno == EINTR)
-            continue;
-        if (length <= 0)
-            return false;
-        int remaining = static_cast<int>(length);
-        for (auto *reply = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(reply, remaining);
-             reply = NLMSG_NEXT(reply, remaining)) {
-            if (reply->nlmsg_type == NLMSG_DONE)
-                return true;
-            if (reply->nlmsg_type == NLMSG_ERROR)
-                return false;
-            const auto *entry = static_cast<const inet_diag_msg *>(NLMSG_DATA(reply));
-            TcpSocket socket;
-            socket.listening = entry->idiag_state == TCP_LISTEN;
-            socket.localAddress =
-                QByteArray(reinterpret_cast<const char *>(entry->id.idiag_src), addressSize);
-            socket.remoteAddress =
-                QByteArray(reinterpret_cast<const char *>(entry->id.idiag_dst), addressSize);
-            socket.localPort = ntohs(entry->id.idiag_sport);
-            socket.remotePort = ntohs(entry->id.idiag_dport);
-            socket.inode = entry->idiag_inode;
-            int attributesLength =
-                static_cast<int>(reply->nlmsg_len - NLMSG_LENGTH(sizeof(inet_diag_msg)));
-            for (auto *attribute = reinterpret_cast<const rtattr *>(entry + 1);
-                 RTA_OK(attribute, attributesLength);
-                 attribute = RTA_NEXT(attribute, attributesLength)) {
-                // Older kernels send a shorter tcp_info; the round trip is near its start.
-                if (attribute->rta_type == INET_DIAG_INFO &&
-                    RTA_PAYLOAD(attribute) >= offsetof(tcp_info, tcpi_rtt) + sizeof(quint32)) {
-                    tcp_info info{};
-                    std::memcpy(&info, RTA_DATA(attribute),
-                                qMin(size_t(RTA_PAYLOAD(attribute)), sizeof info));
-                    if (info.tcpi_rtt > 0)
-                        socket.roundTripMicroseconds = info.tcpi_rtt;
-                }
-            }
-            sockets.append(socket);
-        }
-    }
+    const Answer answer =
+        ask(fd, request, SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, NLMSG_LENGTH(sizeof(inet_diag_req_v2)),
+            [&](nlmsghdr *reply) {
+                const auto *entry = static_cast<const inet_diag_msg *>(NLMSG_DATA(reply));
+                TcpSocket socket;
+                socket.listening = entry->idiag_state == TCP_LISTEN;
+                socket.localAddress =
+                    QByteArray(reinterpret_cast<const char *>(entry->id.idiag_src), addressSize);
+                socket.remoteAddress =
+                    QByteArray(reinterpret_cast<const char *>(entry->id.idiag_dst), addressSize);
+                socket.localPort = ntohs(entry->id.idiag_sport);
+                socket.remotePort = ntohs(entry->id.idiag_dport);
+                socket.inode = entry->idiag_inode;
+                forEachAttribute(
+                    reinterpret_cast<rtattr *>(const_cast<inet_diag_msg *>(entry) + 1),
+                    static_cast<int>(reply->nlmsg_len - NLMSG_LENGTH(sizeof(inet_diag_msg))),
+                    [&](const rtattr *attribute) {
+                        // Older kernels send a shorter tcp_info; the round trip is near its start.
+                        if (attribute->rta_type != INET_DIAG_INFO ||
+                            RTA_PAYLOAD(attribute) < offsetof(tcp_info, tcpi_rtt) + sizeof(quint32))
+                            return;
+                        tcp_info info{};
+                        std::memcpy(&info, RTA_DATA(attribute),
+                                    qMin(size_t(RTA_PAYLOAD(attribute)), sizeof info));
+                        if (info.tcpi_rtt > 0)
+                            socket.roundTripMicroseconds = info.tcpi_rtt;
+                    });
+                sockets.append(socket);
+            });
+    return answer == Answer::Given;
 }
 } // namespace
 
 std::optional<QList<TcpSocket>> readTcpSockets() {
-    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    const int fd = netlink::openQuestionSocket(NETLINK_SOCK_DIAG);
     if (fd < 0)
         return std::nullopt;
-    timeval timeout{1, 0}; // the kernel answers at once; never hang on it
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     QList<TcpSocket> sockets;
     // Without IPv6 in the kernel there is no IPv6 socket to list either.
     const bool read = dumpFamily(fd, AF_INET, sockets);
