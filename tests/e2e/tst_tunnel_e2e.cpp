@@ -216,6 +216,17 @@ private slots:
     // The user's ssh configuration decides nothing by itself: connection sharing never keeps a
     // tunnel of ours alive, and a tunnel taken over keeps its key.
     void configurationsOfTheRealWorld() {
+        // A server with a login banner, which ssh prints even with -N at its default log level.
+        const auto serverWithBanner = [](bool banner) {
+            run(QStringLiteral("sed -i '/^Banner/d' '%1'; %2 && echo 'Banner %3' >> '%1'; "
+                               "pkill -x sshd; while pgrep -x sshd; do sleep 0.05; done; %4")
+                    .arg(work("sshd_config"), banner ? "true" : "false", work("banner"),
+                         qEnvironmentVariable("ZENTREL_SSHD")));
+            QTRY_VERIFY(run(QStringLiteral("exec 3<>/dev/tcp/127.0.0.1/22 && echo up")) ==
+                        QLatin1String("up"));
+        };
+        run(QStringLiteral("echo 'Authorized use only.' > '%1'").arg(work("banner")));
+        serverWithBanner(true);
         const QString sshConfig = QDir::home().filePath(QStringLiteral(".ssh/config"));
         run(QStringLiteral("printf 'Host *\\n ControlMaster auto\\n ControlPath ~/.ssh/cm-%%C\\n"
                            " ControlPersist 60\\n' > '%1'")
@@ -236,6 +247,7 @@ private slots:
             QVERIFY(!socksPortAccepts());
         }
         QFile::remove(sshConfig);
+        serverWithBanner(false);
 
         // A key of its own, not among ssh's defaults: taken over, then restarted with it.
         const QString key = work("own_key");
