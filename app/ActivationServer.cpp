@@ -292,30 +292,9 @@ void ActivationServer::stopListening() {
     m_socket = -1;
 }
 
-bool ActivationServer::sendLine(const QString &path, const QByteArray &line) {
-    const SocketAddress address(path);
-    if (!address.isValid())
-        return false;
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const timeval timeout{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    bool sent = ::connect(fd, address.get(), SocketAddress::size) == 0;
-    for (qsizetype done = 0; sent && done < line.size();) {
-        const ssize_t count =
-            send(fd, line.constData() + done, size_t(line.size() - done), MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR)
-            continue;
-        sent = count > 0;
-        done += sent ? count : 0;
-    }
-    ::close(fd);
-    return sent;
-}
-
 std::optional<QByteArray> ActivationServer::request(const QString &path, const QByteArray &line,
-                                                    std::chrono::milliseconds timeout) {
+                                                    std::chrono::milliseconds timeout,
+                                                    Answer answered) {
     const QDeadlineTimer deadline(timeout);
     const SocketAddress address(path);
     if (!address.isValid())
@@ -323,13 +302,18 @@ std::optional<QByteArray> ActivationServer::request(const QString &path, const Q
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return std::nullopt;
+    // A listener whose queue is full makes connect() wait: never longer than asked.
+    const timeval sendTimeout{time_t(timeout.count() / 1000),
+                              suseconds_t(timeout.count() % 1000 * 1000)};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
     const QByteArray sent = line + '\n';
     QByteArray answer;
     bool complete = false;
     if (::connect(fd, address.get(), SocketAddress::size) == 0 &&
         send(fd, sent.constData(), size_t(sent.size()), MSG_NOSIGNAL) == sent.size()) {
+        complete = answered == Answer::NotAwaited;
         char buffer[4096];
-        for (;;) {
+        while (!complete) {
             pollfd wait{fd, POLLIN, 0};
             const int ready = poll(&wait, 1, int(qMax<qint64>(0, deadline.remainingTime())));
             if (ready < 0 && errno == EINTR)
@@ -344,15 +328,12 @@ std::optional<QByteArray> ActivationServer::request(const QString &path, const Q
             answer.append(buffer, count);
             if (answer.size() > 65536)
                 break;
-            if (answer.endsWith('\n')) {
-                complete = true;
-                break;
-            }
+            complete = answer.endsWith('\n');
         }
     }
     ::close(fd);
     if (!complete)
         return std::nullopt;
-    answer.chop(1);
+    answer.chop(answer.endsWith('\n') ? 1 : 0);
     return answer;
 }

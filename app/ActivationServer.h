@@ -39,13 +39,13 @@ public:
     // Nothing happens when that client is gone.
     void answer(quint64 id, const QByteArray &text);
 
-    // What a later start does: sends `line` to the socket at `path`. False when nobody listens
-    // or takes it in time.
-    static bool sendLine(const QString &path, const QByteArray &line);
-    // Sends `line` and reads one line back, within `timeout`; nullopt when nobody listens or
-    // the answer does not come in time.
+    // What a later start or a command does: sends `line` to the socket at `path` and, unless
+    // told not to wait for one, reads one line back, within `timeout`; nullopt when nobody
+    // listens or the answer does not come in time.
+    enum class Answer { Awaited, NotAwaited };
     static std::optional<QByteArray> request(const QString &path, const QByteArray &line,
-                                             std::chrono::milliseconds timeout);
+                                             std::chrono::milliseconds timeout,
+                                             Answer answered = Answer::Awaited);
 
 signals:
     // A client sent `line` (without its line feed) and waits for answer(id, …).

@@ -287,9 +287,11 @@ void AppDelegate::applyTunnelToolTip() {
     // "Connected" only once our ssh holds the port; the tunnel may be an earlier run's or older
     // than the settings now.
     const TunnelSettings &tunnel = m_connection->tunnel();
-    const StatusState state = m_connection->isReconnecting() ? StatusState::Reconnecting
-                              : m_connection->isUp()         ? StatusState::Connected
-                                                             : StatusState::Connecting;
+    const ConnectionController::State tunnelState = m_connection->state();
+    const StatusState state =
+        tunnelState == ConnectionController::State::Reconnecting ? StatusState::Reconnecting
+        : tunnelState == ConnectionController::State::Up         ? StatusState::Connected
+                                                                 : StatusState::Connecting;
     QString tip = statusToolTip(state, tunnel.username, tunnel.server, tunnel.port);
     const TunnelSupervisor::Health &health = m_connection->supervisor().health();
     if (state == StatusState::Connected && health.upSince.isValid())

@@ -30,19 +30,18 @@ std::optional<QJsonObject> ask(const SingleInstance &instance, const char *line,
     return QJsonDocument::fromJson(*answer).object();
 }
 
-// Starts the application as a normal launch would, and waits until it answers.
-bool startApplication(const SingleInstance &instance, const QDeadlineTimer &deadline) {
-    qint64 pid = 0;
-    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {}, QString(), &pid))
-        return false;
-    while (!deadline.hasExpired()) {
-        if (ask(instance, "status", QDeadlineTimer(500)))
-            return true;
-        if (kill(pid_t(pid), 0) != 0)
-            return false; // it ended: it said why on its own standard error
+// The running instance's status once it answers: it may still be starting. An instance
+// started here (`started`) that ends meanwhile is waited for no longer.
+std::optional<QJsonObject> statusOnceAnswering(const SingleInstance &instance,
+                                               const QDeadlineTimer &deadline, qint64 started = 0) {
+    for (;;) {
+        if (auto answer = ask(instance, "status",
+                              QDeadlineTimer(qMin<qint64>(500, deadline.remainingTime()))))
+            return answer;
+        if (deadline.hasExpired() || (started > 0 && kill(pid_t(started), 0) != 0))
+            return std::nullopt; // an instance that ended said why on its own standard error
         QThread::msleep(100);
     }
-    return false;
 }
 } // namespace
 
@@ -53,10 +52,9 @@ int runRemoteCommand(const RemoteCommand &command, SingleInstance &instance) {
                                                                          : "status";
     // An instance that runs may still be starting: it is waited for, never started twice.
     std::optional<QJsonObject> answer;
-    if (instance.primaryRunning())
-        while (!(answer = ask(instance, "status", deadline)) && !deadline.hasExpired())
-            QThread::msleep(100);
-    else {
+    if (instance.primaryRunning()) {
+        answer = statusOnceAnswering(instance, deadline);
+    } else {
         switch (command.kind) {
         case RemoteCommand::Kind::Status:
             if (command.json)
@@ -69,14 +67,18 @@ int runRemoteCommand(const RemoteCommand &command, SingleInstance &instance) {
                             "RemoteCommand",
                             "Zentrel VPN is not running: there is nothing to disconnect."));
             return 0;
-        case RemoteCommand::Kind::Connect:
-            if (!startApplication(instance, deadline)) {
+        case RemoteCommand::Kind::Connect: {
+            // Started as a normal launch would start it.
+            qint64 pid = 0;
+            if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {}, QString(),
+                                         &pid) ||
+                !statusOnceAnswering(instance, deadline, pid)) {
                 say(stderr, QCoreApplication::translate("RemoteCommand",
                                                         "Zentrel VPN could not be started."));
                 return failed;
             }
-            answer = QJsonObject();
             break;
+        }
         }
     }
     if (command.kind != RemoteCommand::Kind::Status)

@@ -85,26 +85,31 @@ RemoteControl::RemoteControl(AppDelegate &delegate, QObject *parent)
 }
 
 TunnelStatus RemoteControl::status() const {
+    using State = ConnectionController::State;
     const ConnectionController &connection = m_delegate.connection();
     TunnelStatus status;
-    if (!connection.isConnected()) {
+    switch (connection.state()) {
+    case State::NotConnected: {
         const std::optional<QString> server = m_delegate.settingsStore().text(SettingsKeys::server);
         status.state = server.value_or(QString()).isEmpty() ? TunnelStatus::State::NotConfigured
                                                             : TunnelStatus::State::NotConnected;
         return status;
     }
+    case State::Connecting:
+        status.state = TunnelStatus::State::Connecting;
+        break;
+    case State::Up:
+        status.state = TunnelStatus::State::Connected;
+        status.since = connection.supervisor().health().upSince;
+        break;
+    case State::Reconnecting:
+        status.state = TunnelStatus::State::Reconnecting;
+        break;
+    }
     const TunnelSettings &tunnel = connection.tunnel();
     status.username = tunnel.username;
     status.server = tunnel.server;
     status.port = tunnel.port;
-    if (connection.isReconnecting()) {
-        status.state = TunnelStatus::State::Reconnecting;
-    } else if (connection.isUp()) {
-        status.state = TunnelStatus::State::Connected;
-        status.since = connection.supervisor().health().upSince;
-    } else {
-        status.state = TunnelStatus::State::Connecting;
-    }
     return status;
 }
 
@@ -139,7 +144,7 @@ void RemoteControl::forget(quint64 id) {
 
 void RemoteControl::settle() {
     const ConnectionController &connection = m_delegate.connection();
-    if (connection.isUp() && !connection.isReconnecting()) {
+    if (connection.isUp()) {
         for (quint64 id : std::exchange(m_connects, {}))
             reply(id, success);
     } else if (!connection.isConnected() && connection.isIdle() && !m_connects.isEmpty()) {

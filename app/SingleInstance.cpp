@@ -61,6 +61,15 @@ bool lockWithin(int descriptor, off_t byte, int milliseconds) {
     return true;
 }
 
+// Whether someone else holds the byte, asked without taking it; false when it cannot be asked.
+bool heldByAnother(int descriptor, off_t byte, bool &held) {
+    struct flock probe = byteLock(F_WRLCK, byte);
+    if (fcntl(descriptor, getLock, &probe) != 0)
+        return false;
+    held = probe.l_type != F_UNLCK;
+    return true;
+}
+
 void unlock(int descriptor, off_t byte) {
     struct flock lock = byteLock(F_UNLCK, byte);
     fcntl(descriptor, setLock, &lock);
@@ -171,29 +180,29 @@ SingleInstance::Hold SingleInstance::holdOffPrimary() {
         m_error = tr("Its lock file in %1 cannot be locked: %2.").arg(m_folder, systemError(errno));
         return Hold::Impossible;
     }
-    struct flock probe = byteLock(F_WRLCK, primaryByte);
-    if (fcntl(m_lock, getLock, &probe) != 0) {
+    bool held = false;
+    if (!heldByAnother(m_lock, primaryByte, held)) {
         m_error = tr("Its lock file in %1 cannot be read: %2.").arg(m_folder, systemError(errno));
         return Hold::Impossible;
     }
-    if (probe.l_type == F_UNLCK)
+    if (!held)
         return Hold::Held;
     unlock(m_lock, checkByte);
     return Hold::PrimaryRunning;
 }
 
 bool SingleInstance::primaryRunning() {
-    if (!openLock())
-        return false;
-    struct flock probe = byteLock(F_WRLCK, primaryByte);
-    return fcntl(m_lock, getLock, &probe) == 0 && probe.l_type != F_UNLCK;
+    bool held = false;
+    return openLock() && heldByAnother(m_lock, primaryByte, held) && held;
 }
 
 bool SingleInstance::activatePrimary() {
     // The running instance may still be starting up: give it a moment to listen.
     const QDeadlineTimer deadline(3000);
     while (!deadline.hasExpired()) {
-        if (ActivationServer::sendLine(socketPath(), activationLine + '\n'))
+        // A later start only needs its line to arrive; it waits for no answer.
+        if (ActivationServer::request(socketPath(), activationLine, std::chrono::seconds(1),
+                                      ActivationServer::Answer::NotAwaited))
             return true;
         QThread::msleep(50);
     }

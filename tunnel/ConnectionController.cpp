@@ -45,12 +45,8 @@ ConnectionController::ConnectionController(SettingsSource settings, TunnelRecord
     m_supervisor.setSshOutput([this] { return m_monitor ? m_monitor->said() : QString(); });
     // A passphrase or host key dialog of ssh's may take the user a while.
     m_supervisor.setStartStillBusy([this] {
-        const QString askPass = QLatin1String("SSH_ASKPASS=");
-        for (const QString &entry : m_sshEnvironment)
-            if (entry.startsWith(askPass) && m_ssh &&
-                hasChildRunning(m_ssh->pid(), entry.mid(askPass.size())))
-                return true;
-        return false;
+        return m_ssh && !m_askPassProgram.isEmpty() &&
+               hasChildRunning(m_ssh->pid(), m_askPassProgram);
     });
     m_killTimer.setSingleShot(true);
     QObject::connect(&m_killTimer, &QTimer::timeout, this, [this] {
@@ -60,6 +56,15 @@ ConnectionController::ConnectionController(SettingsSource settings, TunnelRecord
 }
 
 ConnectionController::~ConnectionController() = default;
+
+void ConnectionController::setSshEnvironment(const QStringList &environment) {
+    m_sshEnvironment = environment;
+    const QLatin1String askPass("SSH_ASKPASS=");
+    m_askPassProgram.clear();
+    for (const QString &entry : environment)
+        if (entry.startsWith(askPass))
+            m_askPassProgram = entry.mid(askPass.size());
+}
 
 void ConnectionController::recoverEarlierRun() {
     enqueue({ConnectionJob::Recover, {}});

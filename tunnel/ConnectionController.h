@@ -76,9 +76,17 @@ public:
         return m_connected && m_supervisor.isSupervising() &&
                m_supervisor.phase() == TunnelPhase::Up;
     }
+    // What the tray and the command line tell of the tunnel.
+    enum class State { NotConnected, Connecting, Up, Reconnecting };
+    State state() const {
+        return !m_connected       ? State::NotConnected
+               : isReconnecting() ? State::Reconnecting
+               : isUp()           ? State::Up
+                                  : State::Connecting;
+    }
 
     // NAME=VALUE entries that ssh gets on top of our environment.
-    void setSshEnvironment(const QStringList &environment) { m_sshEnvironment = environment; }
+    void setSshEnvironment(const QStringList &environment);
     // How long a proxy command may take before it is stopped and counted as failed.
     void setCommandDeadline(std::chrono::milliseconds deadline) { m_commandDeadline = deadline; }
 
@@ -136,6 +144,7 @@ private:
     SettingsSource m_settings;
     TunnelRecordFile m_recordFile;
     QStringList m_sshEnvironment;
+    QString m_askPassProgram; // from SSH_ASKPASS in m_sshEnvironment
     std::chrono::milliseconds m_commandDeadline;
 
     std::deque<Job> m_jobs;
