@@ -6,12 +6,10 @@
 #include "TunnelRecord.h"
 #include "TunnelSupervisor.h"
 
-#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,16 +26,12 @@ const QStringList tunnelOptions = {"-o", "ControlPath=none",      "-o", "ExitOnF
 const QByteArray recordArguments =
     "for a in \"$@\"; do printf '%s\\0' \"$a\"; done >> \"$ARGV_LOG\"\n";
 
-QByteArray v4(const char *text) {
-    in_addr address{};
-    inet_pton(AF_INET, text, &address);
-    return QByteArray(reinterpret_cast<const char *>(&address), 4);
-}
-
-QByteArray v6(const char *text) {
+// An IPv4 or IPv6 address in network order, as the socket table holds it.
+QByteArray ip(const char *text) {
     in6_addr address{};
-    inet_pton(AF_INET6, text, &address);
-    return QByteArray(reinterpret_cast<const char *>(&address), 16);
+    const int family = strchr(text, ':') ? AF_INET6 : AF_INET;
+    inet_pton(family, text, &address);
+    return QByteArray(reinterpret_cast<const char *>(&address), family == AF_INET6 ? 16 : 4);
 }
 
 TcpSocket listener(const QByteArray &address, quint16 port, quint64 inode) {
@@ -62,24 +56,22 @@ private slots:
 
     void keyOptionOnlyForACustomKeyWithAPathAndAlwaysOneWord() {
         // Only "default" means ssh's own keys; an empty path gives no -i either.
-        const QString destination = QStringLiteral("demo@198.51.100.7");
         TunnelSettings settings = example();
         using Row = std::tuple<QString, QString, QStringList>;
-        for (const auto &[choice, path, arguments] :
-             {Row{"Default", "/etc/ssh/id_rsa", {destination, "-i", "/etc/ssh/id_rsa"}},
-              Row{"default", "/etc/ssh/id_rsa", {destination}}, Row{"custom", "", {destination}},
-              Row{"custom", "/keys/my key", {destination, "-i", "/keys/my key"}},
-              Row{"custom",
-                  "~/my keys/id *",
-                  {destination, "-i", QDir::homePath() + "/my keys/id *"}},
-              Row{"custom", "~other/id", {destination, "-i", "~other/id"}}}) {
+        for (const auto &[choice, path, key] :
+             {Row{"Default", "/etc/ssh/id_rsa", {"-i", "/etc/ssh/id_rsa"}},
+              Row{"default", "/etc/ssh/id_rsa", {}}, Row{"custom", "", {}},
+              Row{"custom", "/keys/my key", {"-i", "/keys/my key"}},
+              Row{"custom", "~/my keys/id *", {"-i", QDir::homePath() + "/my keys/id *"}},
+              Row{"custom", "~other/id", {"-i", "~other/id"}}}) {
             settings.privateKey = choice;
             settings.privateKeyFile = path;
-            QCOMPARE(runThroughBash(tunnelCommand(settings)).mid(tunnelOptions.size() + 1),
-                     arguments);
+            QCOMPARE(runThroughBash(tunnelCommand(settings)).mid(tunnelOptions.size() + 2), key);
         }
     }
 
+    // Whatever the fields hold reaches networksetup and ssh as the same words; a user name
+    // that looks like an option stays a user name, for the real client too.
     void hostileValuesStayLiteralArguments() {
         const QString marker = m_environment.path(QStringLiteral("marker"));
         const QString touch = QStringLiteral("touch '%1'").arg(marker);
@@ -87,33 +79,26 @@ private slots:
              {QStringLiteral("a\"; %1; echo \"").arg(touch), QStringLiteral("$(%1)").arg(touch),
               QStringLiteral("`%1`").arg(touch), QStringLiteral("back\\slash\\\" $HOME"),
               QStringLiteral("two\nlines; %1").arg(touch),
-              QStringLiteral("it's '; %1; '").arg(touch)}) {
+              QStringLiteral("it's '; %1; '").arg(touch),
+              QStringLiteral("-oProxyCommand=%1").arg(touch)}) {
             const TunnelSettings settings{value, 6969, value, value, "custom", value};
             QCOMPARE(runThroughBash(proxyAddressCommand(settings)),
                      QStringList({"-setsocksfirewallproxy", value, "localhost", "6969"}));
             QCOMPARE(runThroughBash(proxyOnCommand(settings)),
                      QStringList({"-setsocksfirewallproxystate", value, "on"}));
+            const QStringList ends = value.startsWith(QLatin1Char('-'))
+                                         ? QStringList{"-i", value, "--", value + '@' + value}
+                                         : QStringList{value + '@' + value, "-i", value};
             QCOMPARE(runThroughBash(tunnelCommand(settings)),
-                     (QStringList{"-NTCD6969"} + tunnelOptions +
-                      QStringList{value + '@' + value, "-i", value}));
+                     QStringList{"-NTCD6969"} + tunnelOptions + ends);
             QVERIFY2(!QFile::exists(marker), qPrintable(value));
         }
-    }
-
-    void noUserNameBecomesAnSshOption() {
-        TunnelSettings settings = example();
-        const QString marker = m_environment.path(QStringLiteral("proxy-marker"));
-        settings.username = QStringLiteral("-oProxyCommand=touch %1").arg(marker);
-        settings.server = QStringLiteral("127.0.0.1");
-        QCOMPARE(runThroughBash(tunnelCommand(settings)),
-                 (QStringList{"-NTCD6969"} + tunnelOptions +
-                  QStringList{"-i", "/etc/ssh/id_rsa", "--",
-                              settings.username + QStringLiteral("@127.0.0.1")}));
-
-        // The real client, too, takes it as a user name and runs nothing.
         m_environment.removeTool(QStringLiteral("ssh"));
-        const bool haveSsh = !QStandardPaths::findExecutable(QStringLiteral("ssh")).isEmpty();
-        QVERIFY2(haveSsh, "the OpenSSH client is not installed (scripts/install-dependencies)");
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ssh")).isEmpty(),
+                 "the OpenSSH client is not installed (scripts/install-dependencies)");
+        TunnelSettings settings = example();
+        settings.username = QStringLiteral("-oProxyCommand=%1").arg(touch);
+        settings.server = QStringLiteral("127.0.0.1");
         runShellCommand(tunnelCommand(settings))->waitForExit();
         m_environment.installTool(QStringLiteral("ssh"), recordArguments);
         QVERIFY(!QFile::exists(marker));
@@ -128,8 +113,6 @@ private slots:
                  QStringLiteral("Authorized use only.\r\n\r\nuser@h: Permission denied "
                                 "(publickey)."));
         QCOMPARE(sshOutputText("bad \xff byte"), QStringLiteral(u"bad \uFFFD byte"));
-        QCOMPARE(sshEndedText(sshOutputText("channel 3: open failed\n"), 255, {}),
-                 QStringLiteral("The SSH connection ended: ssh exited with status 255."));
         QVERIFY(sshEndedText({}, {}, 9).contains(QLatin1String("signal 9")));
     }
 
@@ -174,29 +157,32 @@ private slots:
         QString error;
         QVERIFY2(file.save(record, error), qPrintable(error));
         QCOMPARE(file.load().record, std::optional<TunnelRecord>(record));
-        QCOMPARE(QFileInfo(directory).permissions() & QFileDevice::WriteGroup, 0);
         QCOMPARE(QDir(directory).entryList(QDir::Files), QStringList{QStringLiteral("tunnel")});
 
         // A link in its place is not read through, a FIFO does not hang us, a huge file is
-        // not read, and a folder that others may write to is not trusted at all.
+        // not read, and a folder that others may write to is not trusted at all (the folder's
+        // own checks, shared with the single-instance lock, are that test's).
         const QString target = m_environment.path(QStringLiteral("elsewhere"));
         QFile::copy(file.path(), target);
-        QVERIFY(QFile::remove(file.path()) && QFile::link(target, file.path()));
-        QVERIFY(!file.load().error.isEmpty());
-        QFile::remove(file.path());
-        QCOMPARE(mkfifo(QFile::encodeName(file.path()).constData(), 0600), 0);
-        QVERIFY(!file.load().error.isEmpty());
-        QFile::remove(file.path());
-        QFile big(file.path());
-        QVERIFY(big.open(QIODevice::WriteOnly));
-        big.write(QByteArray(1024 * 1024, ' ') + serializeTunnelRecord(record));
-        big.close();
-        QVERIFY(!file.load().error.isEmpty());
-
+        const QByteArray path = QFile::encodeName(file.path());
+        for (const auto &plant : std::initializer_list<std::function<bool()>>{
+                 [&] {
+                     return symlink(QFile::encodeName(target).constData(), path.constData()) == 0;
+                 },
+                 [&] { return mkfifo(path.constData(), 0600) == 0; },
+                 [&] {
+                     QFile big(file.path());
+                     return big.open(QIODevice::WriteOnly) &&
+                            big.write(QByteArray(1024 * 1024, ' ') + serializeTunnelRecord(record));
+                 },
+             }) {
+            QFile::remove(file.path());
+            QVERIFY(plant());
+            QVERIFY(!file.load().error.isEmpty());
+        }
         QVERIFY(file.save(record, error)); // replaces it, whatever it was
         QCOMPARE(chmod(QFile::encodeName(directory).constData(), 0777), 0);
         QVERIFY(!file.load().error.isEmpty());
-        QVERIFY(!file.save(record, error) && error.contains(directory));
         QVERIFY(QFileInfo(target).size() > 0);
     }
 
@@ -205,71 +191,49 @@ private slots:
         const auto holder = [&](QList<TcpSocket> sockets) {
             return portHolder(sockets, 6969, ours);
         };
-        const TcpSocket ourV4 = listener(v4("127.0.0.1"), 6969, 1);
-        const TcpSocket ourV6 = listener(v6("::1"), 6969, 2);
+        const TcpSocket ourV4 = listener(ip("127.0.0.1"), 6969, 1);
+        const TcpSocket ourV6 = listener(ip("::1"), 6969, 2);
         QCOMPARE(holder({}), PortHolder::Nobody);
         QCOMPARE(holder({ourV4, ourV6}), PortHolder::Us);
         QCOMPARE(holder({ourV4}), PortHolder::Us); // a machine without IPv6
         // Another program on any address where "localhost" arrives, even beside ours.
         for (const QByteArray &address :
-             {v6("::1"), v4("0.0.0.0"), v6("::"), v6("::ffff:127.0.0.1"), v4("127.0.0.1")})
+             {ip("::1"), ip("0.0.0.0"), ip("::"), ip("::ffff:127.0.0.1"), ip("127.0.0.1")})
             QCOMPARE(holder({ourV4, listener(address, 6969, 9)}), PortHolder::Other);
         // Not where localhost arrives, another port, or a connection rather than a listener.
-        TcpSocket client = listener(v4("127.0.0.1"), 6969, 9);
+        TcpSocket client = listener(ip("127.0.0.1"), 6969, 9);
         client.listening = false;
-        QCOMPARE(holder({ourV4, listener(v4("10.0.0.5"), 6969, 9), listener(v6("::1"), 6970, 9),
+        QCOMPARE(holder({ourV4, listener(ip("10.0.0.5"), 6969, 9), listener(ip("::1"), 6970, 9),
                          client}),
                  PortHolder::Us);
         // ssh's own connection is the one that is no client of its SOCKS port.
-        TcpSocket ourClient{false, v4("127.0.0.1"), 6969, v4("127.0.0.1"), 50000, 1, {}};
-        TcpSocket toServer{false, v4("10.0.0.5"), 40000, v4("198.51.100.7"), 22, 2, {}};
+        TcpSocket ourClient{false, ip("127.0.0.1"), 6969, ip("127.0.0.1"), 50000, 1, {}};
+        TcpSocket toServer{false, ip("10.0.0.5"), 40000, ip("198.51.100.7"), 22, 2, {}};
         QCOMPARE(serverConnectionOf({ourClient, toServer}, ours, 6969)->remoteAddress,
-                 v4("198.51.100.7"));
+                 ip("198.51.100.7"));
     }
 
-    void aListenerIsFoundWhereverItIs() {
-        // Ours: this process listens on 127.0.0.1; then another program on ::1 of that port.
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        QVERIFY(bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
-                listen(fd, 1) == 0);
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-        const quint16 port = ntohs(address.sin_port);
-        QCOMPARE(PortWatch::look(port, getpid()), std::optional(PortHolder::Us));
-        QCOMPARE(PortWatch::look(port, getppid()), std::optional(PortHolder::Other));
-
-        auto other = runShellCommand(
-            QStringLiteral("exec python3 -c 'import socket,time; s=socket.socket(socket.AF_INET6);"
-                           "s.bind((\"::1\", %1)); s.listen(); print(\"up\", flush=True); "
-                           "time.sleep(60)'")
-                .arg(port));
+    // Another program on ::1 of the port is seen in the kernel's socket table and reported;
+    // our own ssh holding it is the end-to-end tests' every connect.
+    void aListenerOfAnotherProgramIsFound() {
+        auto other = runShellCommand(QStringLiteral(
+            "exec python3 -c 'import socket,time; s=socket.socket(socket.AF_INET6);"
+            "s.bind((\"::1\", 0)); s.listen(); print(s.getsockname()[1], flush=True); "
+            "time.sleep(60)'"));
         QSignalSpy said(other.get(), &ShellProcess::outputReceived);
         QVERIFY(said.wait(10000));
         PortWatch watch;
         QSignalSpy taken(&watch, &PortWatch::taken);
-        QSignalSpy ours(&watch, &PortWatch::ours);
-        watch.start(port, getpid());
+        watch.start(static_cast<quint16>(said[0][0].toByteArray().trimmed().toUInt()), getpid());
         QTRY_COMPARE(taken.count(), 1);
         other->kill();
-        other->waitForExit();
-        watch.start(port, getpid());
-        QTRY_COMPARE(ours.count(), 1);
-        close(fd);
     }
 
     void supervisorDecisions() {
         using A = TunnelAction;
         using E = TunnelEvent;
         using P = TunnelPhase;
-        struct Row {
-            P phase;
-            E event;
-            bool networkUp, retriesLeft;
-            TunnelStep step;
-        };
+        using Row = std::tuple<P, E, bool, bool, TunnelStep>; // network up, retries left
         // What ssh writes is no event at all: only what it does counts.
         const QList<Row> rows = {
             {P::Opening, E::PortOpened, true, true, {A::None, P::Up}},
@@ -293,12 +257,10 @@ private slots:
             {P::Waiting, E::WaitedTooLong, false, true, {A::Fail, P::Waiting}},
             {P::Waiting, E::WaitedTooLong, true, true, {A::None, P::Waiting}},
         };
-        for (qsizetype i = 0; i < rows.size(); ++i) {
-            const Row &row = rows[i];
-            QVERIFY2(nextTunnelStep(row.phase, row.event, row.networkUp, row.retriesLeft) ==
-                         row.step,
-                     qPrintable(QStringLiteral("row %1").arg(i)));
-        }
+        int row = 0;
+        for (const auto &[phase, event, networkUp, retriesLeft, step] : rows)
+            QVERIFY2(nextTunnelStep(phase, event, networkUp, retriesLeft) == step,
+                     qPrintable(QStringLiteral("row %1").arg(row++)));
     }
 
 private:
