@@ -1,13 +1,12 @@
 #include "NetworkWatcher.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <cstdlib>
 #include <sched.h>
 
 namespace {
-const QByteArray gatewayA("\x0a\x01\x00\x02", 4), gatewayB("\x0a\x01\x00\x04", 4);
+const QByteArray gatewayB("\x0a\x01\x00\x04", 4);
 const QByteArray onTheLink("\x0a\x01\x00\x09", 4), elsewhere6(16, '\x20');
 
 bool ip(const char *arguments) {
@@ -29,10 +28,8 @@ private slots:
         QVERIFY(readNetworkPath(onTheLink).gateway.isEmpty());
         QVERIFY(!readNetworkPath().reachable); // no default route, IPv4 or IPv6
 
-        QVERIFY(ip("route add default nexthop via 10.1.0.2 dev v0 nexthop via 10.1.0.4 dev v0"));
-        const QByteArray chosen = readNetworkPath().gateway;
-        QVERIFY(chosen == gatewayA || chosen == gatewayB);
-        QVERIFY(ip("route add default via 10.1.0.4 table 51820") && ip("route del default") &&
+        // Multiple next hops are the reconnect test's (tst_reconnect_e2e).
+        QVERIFY(ip("route add default via 10.1.0.4 table 51820") &&
                 ip("rule add not fwmark 51820 table 51820"));
         QCOMPARE(readNetworkPath().gateway, gatewayB);
         QVERIFY(ip("route add unreachable 192.0.2.0/24 table 51820"));
