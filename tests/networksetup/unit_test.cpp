@@ -11,14 +11,6 @@ using namespace zentrel::networksetup;
 
 namespace {
 
-const char ipv4Header[] = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n";
-
-std::string ipv4Route(const char *dev, const char *dest, const char *flags, int metric,
-                      const char *mask) {
-    return std::string(dev) + "\t" + dest + "\t0100A8C0\t" + flags + "\t0\t0\t" +
-           std::to_string(metric) + "\t" + mask + "\t0\t0\t0\n";
-}
-
 std::string ipv6Default(const char *dev, const char *metricHex, const char *flags) {
     return std::string(32, '0') + " 00 " + std::string(32, '0') + " 00 fe80" +
            std::string(28, '0') + " " + metricHex + " 00000001 00000000 " + flags + " " + dev +
@@ -28,10 +20,13 @@ std::string ipv6Default(const char *dev, const char *metricHex, const char *flag
 } // namespace
 
 TEST(NetworksetupRoutes, DefaultRoutesByFamilyAndMetric) {
-    const std::string v4 = ipv4Header + ipv4Route("wlan0", "00000000", "0003", 600, "00000000") +
-                           ipv4Route("eth0", "0000A8C0", "0001", 0, "00FFFFFF") + // not default
-                           ipv4Route("eth1", "00000000", "0002", 1, "00000000") + // not up
-                           ipv4Route("eth0", "00000000", "0003", 100, "00000000");
+    // As /proc/net/route has them (whitespace apart): one not default, one not up.
+    const std::string v4 = R"(Iface Destination Gateway Flags RefCnt Use Metric Mask MTU Window IRTT
+wlan0 00000000 0100A8C0 0003 0 0 600 00000000 0 0 0
+eth0 0000A8C0 0100A8C0 0001 0 0 0 00FFFFFF 0 0 0
+eth1 00000000 0100A8C0 0002 0 0 1 00000000 0 0 0
+eth0 00000000 0100A8C0 0003 0 0 100 00000000 0 0 0
+)";
     const std::string v6 = ipv6Default("usb0", "00000064", "00000003") +
                            ipv6Default("lo", "ffffffff", "00200200") +   // loopback reject route
                            ipv6Default("tun0", "00000001", "00000203") + // reject
@@ -53,13 +48,8 @@ TEST(NetworksetupState, RoundTripKeepsEveryByte) {
     ProxyState back;
     std::string error;
     ASSERT_TRUE(parseState(serializeState(state), back, error)) << error;
+    // Each field's own way there and back is every script's: each command is a new process.
     EXPECT_EQ(serializeState(back), serializeState(state));
-    EXPECT_EQ(back.clock, 42u);
-    EXPECT_EQ(back.services["odd\tname\n%20 é"].host, "bücher.example");
-    EXPECT_EQ(back.services["Wi-Fi"].host, "::1");
-    EXPECT_EQ(back.desktops["gnome"].written["org.gnome.system.proxy.http/host"],
-              (SettingValue{true, ""}));
-    EXPECT_EQ(back.desktops["kde"].saved["httpProxy"].value, "http://proxy 3128\twith tab");
 }
 
 TEST(NetworksetupState, DamageIsRefused) {
@@ -77,12 +67,9 @@ TEST(NetworksetupState, DamageIsRefused) {
          }) {
         EXPECT_FALSE(parseState(text, state, error)) << text;
     }
-    // Refused in words that say what is wrong (the scripts see that off then changes nothing).
-    std::string changed = withEndLine(good);
-    changed.replace(changed.find("6969"), 4, "7001");
+    // Refused in words that say what is wrong (hostile_state.sh: a changed byte, seen by off).
     for (const auto &[text, says] :
          {std::pair<std::string, const char *>{good, "cut short"},
-          {changed, "checksum does not match"},
           {withEndLine("zentrel-vpn-proxy-state 1\n"), "another format"}}) {
         EXPECT_FALSE(parseState(text, state, error)) << text;
         EXPECT_NE(error.find(says), std::string::npos) << error;
@@ -117,15 +104,8 @@ TEST(NetworksetupArguments, HostsAreNamesOrAddresses) {
     EXPECT_FALSE(isHostNameOrAddress(std::string("a\0b", 3)));
 }
 
-// A tool that outlives its deadline is killed; one whose end cannot be known has failed.
-TEST(NetworksetupTools, DeadlineAndLostStatus) {
-    ToolResult hung =
-        runTool({"sh", "-c", "sleep 3; echo finished"}, deadlineIn(std::chrono::milliseconds(200)));
-    EXPECT_TRUE(hung.started && hung.timedOut && !hung.succeeded());
-    EXPECT_EQ(hung.output, ""); // killed, not waited for
-    EXPECT_TRUE(runTool({"true"}, deadlineIn(std::chrono::seconds(5))).succeeded());
-    EXPECT_EQ(runTool({"sh", "-c", "exit 3"}, deadlineIn(std::chrono::seconds(5))).exitStatus, 3);
-
+// A tool whose end cannot be known has failed (the scripts run hung and failing tools).
+TEST(NetworksetupTools, LostStatusIsAFailure) {
     auto previous = std::signal(SIGCHLD, SIG_IGN); // children reaped away: no status to read
     EXPECT_FALSE(runTool({"true"}, deadlineIn(std::chrono::seconds(5))).succeeded());
     std::signal(SIGCHLD, previous);
