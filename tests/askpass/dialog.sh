@@ -19,8 +19,10 @@ ask() {
     ASKED=$!
     WINDOW=$(wait_for_dialog "$ASKED") || fail "no dialog for: $2"
 }
-# answered WHAT STATUS OUTPUT.: the program ended with that status and printed exactly OUTPUT.
+# answered WHAT STATUS OUTPUT. accept|cancel|KEY: a click on the button or a key, then the program
+# ended with that status and printed exactly OUTPUT.
 answered() {
+    if [[ $4 == accept || $4 == cancel ]]; then click "$WINDOW" "$4"; else xdotool key "$4"; fi
     wait_for_end "$ASKED"
     expect_eq "$1: status" "$2" "$?"
     # The dot keeps the line feed that $(...) would strip.
@@ -31,40 +33,32 @@ answered() {
 # A new host key: the text as ssh wrote it, Cancel first in line for Return.
 ask "" "$HOST_KEY"
 expect_eq "host key text shown" "${HOST_KEY% }" "$(shown_text "$WINDOW")"
-click "$WINDOW" accept
-answered "Connect" 0 $'yes\n.'
+answered "Connect" 0 $'yes\n.' accept
 ask "" "$HOST_KEY"
-xdotool key Return
-answered "Return on a question" 1 .
+answered "Return on a question" 1 . Return
 ask "" "$HOST_KEY"
-click "$WINDOW" cancel
-answered "Cancel on a question" 1 .
+answered "Cancel on a question" 1 . cancel
 
 # A secret: typed and pasted into the field that has the focus (Return for OK is in ssh.sh).
 ask "" "$PASSPHRASE"
 xdotool type --delay 20 "$SECRET"
 paste_text "$PASTED"
-click "$WINDOW" accept
-answered "typed and pasted secret, OK" 0 "$SECRET$PASTED"$'\n.'
+answered "typed and pasted secret, OK" 0 "$SECRET$PASTED"$'\n.' accept
 # A server's own prompt is shown as the text it is, markup and all, never as a page with links.
 MARKUP="(u@example.org) <b>Code</b> from <a href='https://example.org'>your token</a>: "
 ask "" "$MARKUP"
 xdotool type --delay 20 "$SECRET"
 expect_eq "markup shown as text" "${MARKUP% }" "$(shown_text "$WINDOW")"
-click "$WINDOW" cancel
-answered "Cancel on a secret" 1 .
+answered "Cancel on a secret" 1 . cancel
 ask "" "$PASSPHRASE"
 xdotool type --delay 20 "typed, then closed"
-xdotool key alt+F4
-answered "closing the window" 1 .
+answered "closing the window" 1 . alt+F4
 
 # SSH_ASKPASS_PROMPT=confirm: OK approves with an empty answer.
 ask confirm "Allow use of key $HOME/.ssh/id_ed25519?"
-click "$WINDOW" accept
-answered "OK on a confirmation" 0 $'\n.'
+answered "OK on a confirmation" 0 $'\n.' accept
 ask confirm "Allow use of key $HOME/.ssh/id_ed25519?"
-xdotool key Escape
-answered "Escape on a confirmation" 1 .
+answered "Escape on a confirmation" 1 . Escape
 
 # SSH_ASKPASS_PROMPT=none: shown until ssh ends it; nothing to answer.
 ask none "Confirm user presence for key ED25519-SK SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU"
@@ -72,7 +66,7 @@ xdotool key Return
 sleep 0.5
 kill -0 "$ASKED" 2>/dev/null || fail "a notice ended on Return"
 kill -TERM "$ASKED"
-wait_for_no_dialog || fail "the notice stayed after ssh ended it"
+within_ten_seconds no_dialog || fail "the notice stayed after ssh ended it"
 wait "$ASKED"
 expect_eq "notice: no output" "" "$(cat "$RESULTS/out")"
 
@@ -84,7 +78,6 @@ expect_contains "no display: message" "cannot open a window to ask ssh's questio
 expect_eq "no display: no answer" "" "$(cat "$RESULTS/out")"
 
 # Nothing typed was left behind, in UTF-8 or in the UTF-16 that Qt holds text in.
-expect_eq "the secrets are nowhere on disk" "" \
-    "$(files_holding "$SECRET" "$PLACES"; files_holding "$PASTED" "$PLACES")"
+expect_eq "the secrets are nowhere on disk" "" "$(secrets_on_disk "$SECRET" "$PASTED")"
 
 finish

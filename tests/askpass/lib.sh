@@ -37,26 +37,21 @@ wait_for_dialog() {
     return 1
 }
 
-# Waits for a process of ours to end, for ten seconds at most, then ends it; gives its status.
-wait_for_end() {
+# within_ten_seconds COMMAND...: runs COMMAND ten times a second until it succeeds.
+within_ten_seconds() {
     for _ in $(seq 100); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$1" 2>/dev/null; then
-        fail "process $1 still running"
-        kill -KILL "$1"
-    fi
-    wait "$1"
-}
-
-# Waits until no dialog is left on screen.
-wait_for_no_dialog() {
-    for _ in $(seq 100); do
-        xdotool search --onlyvisible --name '^Zentrel VPN$' >/dev/null 2>&1 || return 0
+        "$@" && return 0
         sleep 0.1
     done
     return 1
+}
+ended() { ! kill -0 "$1" 2>/dev/null; }
+no_dialog() { ! xdotool search --onlyvisible --name '^Zentrel VPN$' >/dev/null 2>&1; }
+
+# Waits for a process of ours to end, for ten seconds at most, then ends it; gives its status.
+wait_for_end() {
+    within_ten_seconds ended "$1" || { fail "process $1 still running" && kill -KILL "$1"; }
+    wait "$1"
 }
 
 # click WINDOW accept|cancel: the buttons sit in the bottom right corner, 80 pixels wide and
@@ -86,17 +81,13 @@ shown_text() {
     timeout 5 xclip -o -selection clipboard
 }
 
-# files_holding TEXT FOLDER...: the files that contain TEXT in UTF-8 or UTF-16.
-files_holding() {
-    python3 -c 'import os, sys
-needles = [sys.argv[1].encode(code) for code in ("utf-8", "utf-16-le", "utf-16-be")]
-for top in sys.argv[2:]:
-    for folder, _, names in os.walk(top):
-        for path in (os.path.join(folder, name) for name in names):
-            try:
-                data = open(path, "rb").read()
-            except OSError:
-                continue
-            if any(needle in data for needle in needles):
-                print(path)' "$@"
+# secrets_on_disk TEXT...: the files under PLACES that hold a TEXT in UTF-8 or UTF-16.
+secrets_on_disk() {
+    local text code
+    for text; do
+        for code in UTF-8 UTF-16LE UTF-16BE; do
+            LC_ALL=C grep -rlaP "$(printf %s "$text" | iconv -t "$code" | od -An -v -tx1 |
+                tr -d ' \n' | sed 's/../\\x&/g')" "$PLACES" 2>/dev/null
+        done
+    done
 }

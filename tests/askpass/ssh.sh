@@ -32,10 +32,7 @@ tunnel_works() {
 }
 
 start_ssh -i "$WORK/locked_key"
-xdotool type --delay 20 "${PASSPHRASE%% *}"
-paste_text " ${PASSPHRASE#* }"
-expect_contains "the dialog names the key" "Enter passphrase for key '$WORK/locked_key':" \
-    "$(shown_text "$WINDOW")"
+paste_text "$PASSPHRASE"
 xdotool key Return
 tunnel_works "the passphrase"
 
@@ -61,7 +58,6 @@ $ZENTREL_SSHD -o Port=2222 -o PasswordAuthentication=yes -o PermitRootLogin=yes 
 echo "[127.0.0.1]:2222 $(cat "$WORK/host_key.pub")" >>"$HOME/.ssh/known_hosts"
 start_ssh -p 2222 -o PubkeyAuthentication=no
 paste_text "$PASSWORD"
-expect_contains "the dialog asks for the password" "password:" "$(shown_text "$WINDOW")"
 click "$WINDOW" accept
 tunnel_works "the password"
 
@@ -70,9 +66,8 @@ start_ssh -i "$WORK/locked_key"
 asking=$(xdotool getwindowpid "$WINDOW")
 kill "$SSH"
 wait_for_end "$SSH"
-wait_for_no_dialog || fail "the dialog stayed after ssh ended"
+within_ten_seconds no_dialog || fail "the dialog stayed after ssh ended"
 kill -0 "$asking" 2>/dev/null && fail "the askpass program outlived ssh"
 
-expect_eq "no secret left on disk" "" \
-    "$(files_holding "$PASSPHRASE" "$PLACES"; files_holding "$PASSWORD" "$PLACES")"
+expect_eq "no secret left on disk" "" "$(secrets_on_disk "$PASSPHRASE" "$PASSWORD")"
 finish
