@@ -34,8 +34,6 @@ private slots:
         m_view = std::make_unique<PreferencesView>(*m_store);
         m_view->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-        m_preview = m_view->findChild<CommandPreview *>();
-        QVERIFY(m_preview);
     }
 
     void freshStoreShowsTheDefaultsAndWritesNothing() {
@@ -51,7 +49,7 @@ private slots:
         QVERIFY(control<QRadioButton>("defaultPrivateKey")->isChecked());
         QVERIFY(!control("privateKeyFile")->isEnabled());
         // Empty user and server show the form's stand-ins.
-        QCOMPARE(m_preview->commands(),
+        QCOMPARE(preview(),
                  QStringLiteral("networksetup -setsocksfirewallproxy \"Wi-Fi\" localhost 6969;\n"
                                 "networksetup -setsocksfirewallproxystate \"Wi-Fi\" on;\n"
                                 "ssh -NTCD6969 -o ControlPath=none -o ExitOnForwardFailure=yes "
@@ -64,7 +62,7 @@ private slots:
         const int width = m_view->minimumSizeHint().width();
         m_store->setText(SettingsKeys::server, QString(80, QLatin1Char('a')));
         QCOMPARE(m_view->minimumSizeHint().width(), width);
-        QCOMPARE(m_preview->findChild<QPlainTextEdit *>()->document()->lineCount(), 3);
+        QCOMPARE(control<QPlainTextEdit>("commandPreviewText")->document()->lineCount(), 3);
     }
 
     void tabOrderFollowsTheRows() {
@@ -111,14 +109,14 @@ private slots:
         QTest::mouseClick(custom, Qt::LeftButton);
         QCOMPARE(stored(SettingsKeys::privateKey), QStringLiteral("custom"));
         QTest::keyClicks(path, QStringLiteral("/k/id"));
-        QVERIFY(m_preview->commands().endsWith(QStringLiteral(" -i /k/id;")));
+        QVERIFY(preview().endsWith(QStringLiteral(" -i /k/id;")));
 
         QTest::mouseClick(standard, Qt::LeftButton);
         QCOMPARE(stored(SettingsKeys::privateKey), QStringLiteral("default"));
         QVERIFY(!path->isEnabled());
         QCOMPARE(path->text(), QStringLiteral("/k/id"));
         QCOMPARE(stored(SettingsKeys::privateKeyFile), QStringLiteral("/k/id"));
-        QVERIFY(!m_preview->commands().contains(QStringLiteral(" -i ")));
+        QVERIFY(!preview().contains(QStringLiteral(" -i ")));
 
         // Text that is neither choice (only possible from outside the form) chooses neither.
         m_store->setText(SettingsKeys::privateKey, QStringLiteral("Default"));
@@ -135,7 +133,7 @@ private slots:
         // A service that is not listed shows no choice and stays stored.
         m_store->setText(SettingsKeys::networkService, QStringLiteral("Bluetooth PAN"));
         QCOMPARE(combo->currentIndex(), -1);
-        QVERIFY(m_preview->commands().contains(QStringLiteral("\"Bluetooth PAN\" on;")));
+        QVERIFY(preview().contains(QStringLiteral("\"Bluetooth PAN\" on;")));
 
         // Discovery finding nothing offers one empty item.
         m_environment.installTool(QStringLiteral("networksetup"), "exit 0\n");
@@ -153,7 +151,7 @@ private slots:
         QCOMPARE(control("server")->text(), QStringLiteral("198.51.100.7"));
         QCOMPARE(username->cursorPosition(), 2);
         QTest::keyClicks(username, QStringLiteral("X"));
-        QVERIFY(m_preview->commands().endsWith(QStringLiteral("=10 deXmo@198.51.100.7;")));
+        QVERIFY(preview().endsWith(QStringLiteral("=10 deXmo@198.51.100.7;")));
 
         // The port stores whole numbers only; half-typed text stays while other keys change,
         // leaving the field shows the stored port again, and a new port always shows.
@@ -170,7 +168,7 @@ private slots:
         QCOMPARE(port->text(), QStringLiteral("8080"));
         m_store->setInteger(SettingsKeys::port, 0); // shown as stored, here and in the preview
         QCOMPARE(port->text(), QStringLiteral("0"));
-        QVERIFY(m_preview->commands().contains(QLatin1String(" localhost 0;\n")));
+        QVERIFY(preview().contains(QLatin1String(" localhost 0;\n")));
     }
 
 private:
@@ -182,12 +180,13 @@ private:
         return found;
     }
 
+    QString preview() const { return control<CommandPreview>("commandPreview")->commands(); }
+
     QString stored(QLatin1String key) const {
         return m_store->text(key).value_or(QStringLiteral("<absent>"));
     }
 
     TestEnvironment &m_environment;
-    CommandPreview *m_preview = nullptr;
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<PreferencesView> m_view;
     int m_writes = 0;
