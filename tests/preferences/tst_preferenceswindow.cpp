@@ -32,6 +32,7 @@ private slots:
 
     void madeHiddenOpenCentresAndClosingOnlyHides() {
         QVERIFY(!m_window->isVisible());
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Zentrel VPN Preferences"));
         // The form is made on first need; the window then fits it.
         const QPointer<QWidget> view = &m_window->view();
         QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
