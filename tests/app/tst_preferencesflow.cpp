@@ -1,15 +1,12 @@
 #include "AppDelegate.h"
 #include "MainMenu.h"
-#include "PreferencesView.h"
 #include "PreferencesWindow.h"
 #include "SettingsKeys.h"
 #include "ShellProcess.h"
-#include "StatusMenu.h"
 #include "TestEnvironment.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -26,26 +23,6 @@ private slots:
     void initTestCase() {
         m_environment.installTool(QStringLiteral("networksetup"), "exit 0\n");
         m_environment.installTool(QStringLiteral("ssh"), "exec sleep 60\n");
-    }
-
-    void typingAServerTurnsTheMenuToConnect() {
-        AppDelegate delegate;
-        delegate.applicationDidFinishLaunching();
-        QVERIFY(!delegate.preferencesWindow->isVisible());
-        delegate.menu->preferencesAction()->trigger();
-        QVERIFY(delegate.preferencesWindow->isVisible());
-
-        QLineEdit *server =
-            fieldWithPlaceholder(delegate, delegate.preferencesWindow->view().defaultServer());
-        QVERIFY(server);
-        server->setFocus();
-        QTest::keyClick(server, Qt::Key_H);
-        QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Connect"));
-        QCOMPARE(*delegate.server, QStringLiteral("h"));
-        QTest::keyClick(server, Qt::Key_Backspace);
-        QCOMPARE(delegate.menu->connectionItem().title, QStringLiteral("Not Configured"));
-        QCOMPARE(delegate.settingsStore().text(SettingsKeys::server),
-                 std::optional<QString>(QString()));
     }
 
     void withoutATrayThePreferencesWindowOpens() {
@@ -85,13 +62,6 @@ private slots:
     }
 
 private:
-    static QLineEdit *fieldWithPlaceholder(AppDelegate &delegate, const QString &placeholder) {
-        for (QLineEdit *field : delegate.preferencesWindow->findChildren<QLineEdit *>())
-            if (field->placeholderText() == placeholder)
-                return field;
-        return nullptr;
-    }
-
     TestEnvironment &m_environment;
 };
 
