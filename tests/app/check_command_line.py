@@ -5,7 +5,6 @@ names.
 Usage: with-own-home with-display check_command_line.py APP DESKTOP_ENTRY VERSION
 """
 
-import configparser
 import os
 import re
 import subprocess
@@ -50,10 +49,8 @@ def window_classes():
 
 
 def check_window_class(app, desktop_entry, failures):
-    parser = configparser.ConfigParser(interpolation=None)
-    parser.optionxform = str
-    parser.read(desktop_entry, encoding="utf-8")
-    wanted = parser["Desktop Entry"].get("StartupWMClass")
+    with open(desktop_entry, encoding="utf-8") as entry:
+        wanted = re.search(r"^StartupWMClass=(.*)$", entry.read(), re.M).group(1)
 
     app_process = subprocess.Popen([app], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
