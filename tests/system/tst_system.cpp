@@ -31,6 +31,7 @@ private slots:
         QCOMPARE(QString::fromUtf8(runShellCommand(line)->readToEnd()), line);
         QCOMPARE(runShellCommand(QStringLiteral("printf '[%s]' \"$0\" \"$#\""))->readToEnd(),
                  QByteArray("[/bin/bash][0]"));
+        QCOMPARE(runShellCommand(QString())->readToEnd(), QByteArray());
         QCOMPARE(
             runShellCommand(QStringLiteral("echo one; echo two >&2; echo three; echo four >&2"))
                 ->readToEnd(),
