@@ -59,8 +59,8 @@ private slots:
         QFile::remove(SettingsStore().location());
         QFile::remove(TunnelRecordFile().path());
         QFile::remove(runLog());
-        for (const char *name :
-             {"SSH_SAYS", "SSH_EXITS", "SSH_STUBBORN", "PROXY_FAILS", "SERVICES"})
+        for (const char *name : {"SSH_SAYS", "SSH_EXITS", "SSH_STUBBORN", "PROXY_FAILS", "SERVICES",
+                                 "ZENTREL_START_DEADLINE_MS"})
             qunsetenv(name);
     }
 
@@ -74,6 +74,7 @@ private slots:
     }
 
     void connectAndDisconnectRunInOrderAndSettingsWaitForTheNextConnect() {
+        qputenv("SERVICES", "(1) Ethernet"); // what is detected is what is switched
         AppDelegate delegate;
         launchConfigured(delegate);
         QCOMPARE(looks(delegate), QStringLiteral("Connect | Not connected"));
@@ -87,14 +88,14 @@ private slots:
         QCOMPARE(
             log().split(QLatin1Char('\n'), Qt::SkipEmptyParts),
             (QStringList{
-                QStringLiteral("networksetup -setsocksfirewallproxy Wi-Fi localhost 6969 begin"),
-                QStringLiteral("networksetup -setsocksfirewallproxy Wi-Fi localhost 6969 end"),
-                QStringLiteral("networksetup -setsocksfirewallproxystate Wi-Fi on begin"),
-                QStringLiteral("networksetup -setsocksfirewallproxystate Wi-Fi on end"),
+                QStringLiteral("networksetup -setsocksfirewallproxy Ethernet localhost 6969 begin"),
+                QStringLiteral("networksetup -setsocksfirewallproxy Ethernet localhost 6969 end"),
+                QStringLiteral("networksetup -setsocksfirewallproxystate Ethernet on begin"),
+                QStringLiteral("networksetup -setsocksfirewallproxystate Ethernet on end"),
                 sshStarted,
                 QStringLiteral("ssh terminated"),
-                QStringLiteral("networksetup -setsocksfirewallproxystate Wi-Fi off begin"),
-                QStringLiteral("networksetup -setsocksfirewallproxystate Wi-Fi off end"),
+                QStringLiteral("networksetup -setsocksfirewallproxystate Ethernet off begin"),
+                QStringLiteral("networksetup -setsocksfirewallproxystate Ethernet off end"),
             }));
 
         // Settings changed while connected leave the tunnel and the menu alone: the proxy that
@@ -102,15 +103,15 @@ private slots:
         QFile::remove(runLog());
         delegate.connect();
         QTRY_VERIFY(delegate.connected());
-        delegate.settingsStore().setText(SettingsKeys::networkService, QStringLiteral("Ethernet"));
+        delegate.settingsStore().setText(SettingsKeys::networkService, QStringLiteral("Wi-Fi"));
         delegate.settingsStore().setText(SettingsKeys::server, QString());
         QCOMPARE(looks(delegate), QStringLiteral("Disconnect | Connecting\u2026"));
         QVERIFY(sshReady());
         delegate.disconnect();
         delegate.disconnect(); // no longer applies when its turn comes
         QTRY_VERIFY(delegate.connection().isIdle());
-        QCOMPARE(log().count(QLatin1String("-setsocksfirewallproxystate Wi-Fi off end")), 1);
-        QVERIFY(!log().contains(QLatin1String("Ethernet")));
+        QCOMPARE(log().count(QLatin1String("-setsocksfirewallproxystate Ethernet off end")), 1);
+        QVERIFY(!log().contains(QLatin1String("Wi-Fi")));
         // "Connect" is offered whatever the server holds, until the next settings change.
         QCOMPARE(looks(delegate), QStringLiteral("Connect | Not connected"));
         delegate.settingsStore().setInteger(SettingsKeys::port, 1080);
@@ -181,7 +182,6 @@ private slots:
             QTest::qWait(100);
             QCOMPARE(catcher.alerts().size(), 1);
         }
-        qunsetenv("ZENTREL_START_DEADLINE_MS");
     }
 
     void requestsNeverNestAndSshThatIgnoresTerminationIsKilled() {
@@ -231,19 +231,8 @@ private slots:
             QVERIFY(alert.icon == QMessageBox::Warning || alert.icon == QMessageBox::Information);
     }
 
-    void withoutWiFiTheFirstListedServiceOrNone() {
-        qputenv("SERVICES", "(1) Ethernet");
+    void withoutAServiceOnlyTheProxyIsLeftAlone() {
         AlertCatcher catcher;
-        {
-            AppDelegate delegate;
-            launchConfigured(delegate);
-            delegate.connect();
-            QTRY_VERIFY(
-                log().contains(QLatin1String("-setsocksfirewallproxystate Ethernet on end")));
-            delegate.disconnect();
-            QTRY_VERIFY(delegate.connection().isIdle());
-        }
-
         qputenv("SERVICES", "");
         AppDelegate delegate;
         launchConfigured(delegate);

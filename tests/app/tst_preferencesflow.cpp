@@ -31,8 +31,8 @@ private slots:
         delegate.reportMissingTray();
         QVERIFY(delegate.preferencesWindow->isVisible());
         auto *notice = delegate.preferencesWindow->findChild<QMessageBox *>();
-        QVERIFY(notice && notice->isVisible());
-        QVERIFY(!notice->isModal()); // the form stays usable
+        QVERIFY(notice && notice->isVisible() && !notice->isModal()); // the form stays usable
+        QVERIFY(notice->text().contains(QLatin1String("no system tray")));
     }
 
     void quitFromTheWindowLeavesTheTunnelRunning() {

@@ -51,6 +51,7 @@ private slots:
                 // Solid against outline: a good part of the shield is ink in one and not the
                 // other.
                 const QImage a = on.pixmap(side).toImage(), b = off.pixmap(side).toImage();
+                QCOMPARE(a.size(), QSize(side, side));
                 int glyph = 0, differing = 0;
                 for (int y = 0; y < side; ++y) {
                     for (int x = 0; x < side; ++x) {
