@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 
 import pyatspi
 from gi.repository import Gio, GLib
@@ -31,8 +32,8 @@ BANNER = ("<h2>Session expired</h2> Sign in again at "
           "<a href='http://evil.example/phish'>https://intranet.example/login</a>")
 LONG_LINE = "W" * 69  # wide glyphs, a line just too long for the box: the most lines per text
 # ssh that stays up, says nothing, listens on its SOCKS port itself and holds a connection of
-# its own (to itself, standing in for the server), as a tunnel does.
-QUIET_SSH = ("exec python3 -c 'import socket, sys, time; s = socket.socket(); "
+# its own (to itself, standing in for the server), as a tunnel does. Its pid goes to $SSH_PIDS.
+QUIET_SSH = ("echo $$ >>\"$SSH_PIDS\"\nexec python3 -c 'import socket, sys, time; s = socket.socket(); "
              "s.bind((\"127.0.0.1\", int(sys.argv[1]))); s.listen(); "
              "server = socket.create_server((\"127.0.0.1\", 0)); "
              "link = socket.create_connection(server.getsockname()); time.sleep(300)' "
@@ -62,17 +63,19 @@ def expect(condition, message):
 
 def patiently(read, tries=5):
     """read(), again after a growing pause while the desktop's reply is late, as a screen reader
-    waits for a busy application rather than giving up on it."""
+    waits for a busy application rather than giving up on it. A late count of children comes
+    as -1, which list() refuses with a ValueError."""
     for attempt in range(tries):
         try:
             return read()
-        except GLib.Error as error:
-            if "Did not receive a reply" not in str(error) or attempt == tries - 1:
+        except (GLib.Error, ValueError) as error:
+            late = isinstance(error, ValueError) or "Did not receive a reply" in str(error)
+            if not late or attempt == tries - 1:
                 raise
             wait_for(lambda: False, 0.25 * 2 ** attempt)  # the GLib loop runs meanwhile
 
 
-def wait_for(predicate, seconds=15):
+def wait_for(predicate, seconds=60):
     """Runs the GLib loop (our watcher answers from it) until predicate() holds."""
     context = GLib.MainContext.default()
     deadline = time.monotonic() + seconds
@@ -157,6 +160,7 @@ def app_environment(scratch, name, settings, language, install_icons=False):
     the scratch bin first on PATH, and one Wi-Fi interface for the helper to find."""
     home = os.path.join(scratch, name)
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", HOME=home,
+               SSH_PIDS=f"{scratch}/ssh.pids",
                XDG_RUNTIME_DIR=f"{home}/run", PATH=f"{scratch}/bin:{os.environ['PATH']}",
                ZENTREL_SYSFS_ROOT=f"{home}/net/sys", ZENTREL_PROC_NET_ROOT=f"{home}/net/proc",
                **language)
@@ -203,6 +207,24 @@ def quit_from_menu(panel, service, process, label="Quit Zentrel VPN"):
     expect_ends(process, repr(label))
 
 
+def stand_ins(scratch):
+    """The stand-in ssh started so far, oldest first."""
+    with open(f"{scratch}/ssh.pids", "a+") as file:
+        file.seek(0)
+        return [int(line) for line in file]
+
+
+def end_stand_ins(scratch):
+    """A case cut short leaves its ssh holding the port; the next case needs it free."""
+    for pid in stand_ins(scratch):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as file:
+                if scratch.encode() in file.read():
+                    os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass  # long gone
+
+
 def install_tool(folder, name, script):
     os.makedirs(folder, exist_ok=True)
     with open(f"{folder}/{name}", "w") as file:
@@ -211,17 +233,19 @@ def install_tool(folder, name, script):
 
 
 def accessible_windows(title):
-    """The application's top-level windows titled `title`, as a screen reader finds them."""
-    def read(application):
+    """Our running applications' top-level windows titled `title`, as a screen reader finds
+    them. Only ours: an application that has just ended is waited for until a deadline."""
+    ours = {process.pid for process in started if process.poll() is None}
+
+    def pid(application):
         try:
-            return [window for window in application if window is not None
-                    and window.name == title] if application.name == "Zentrel VPN" else []
-        except GLib.Error as error:
-            if "Did not receive a reply" in str(error):
-                raise
-            return []  # one that is just ending
+            return application.get_process_id()
+        except GLib.Error:
+            return None  # gone from the bus
     return [window for application in patiently(lambda: list(pyatspi.Registry.getDesktop(0)))
-            if application is not None for window in patiently(lambda: read(application))]
+            if application is not None and pid(application) in ours
+            for window in patiently(lambda: list(application))
+            if window is not None and window.name == title]
 
 
 def form_as_a_screen_reader_reads_it(app, env):
@@ -265,11 +289,10 @@ def expect_item(panel, service, tooltip, icon_name):
 
 
 def the_tray_and_the_form_as_the_desktop_sees_them(app, panel, scratch):
-    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\n" + QUIET_SSH)
+    install_tool(f"{scratch}/bin", "ssh", QUIET_SSH)
     english = app_environment(scratch, "english", {
         "username": "demo", "server": "vpn.example.org", "port": 2222,
         "networkService": "Wi-Fi"}, {"LANG": "C.UTF-8"}, install_icons=True)
-    english["SSH_PID_FILE"] = f"{scratch}/ssh.pid"
     process, service = start(app, english, panel)
     off = (f"Zentrel VPN {DASH} Not connected", "zentrel-vpn-disconnected-symbolic")
     expect_item(panel, service, *off)
@@ -279,8 +302,7 @@ def the_tray_and_the_form_as_the_desktop_sees_them(app, panel, scratch):
                 "(port 2222)", "zentrel-vpn-symbolic")
     panel.click(service, "Disconnect")
     expect_item(panel, service, *off)
-    with open(f"{scratch}/ssh.pid") as file:
-        ssh = int(file.read())
+    ssh = stand_ins(scratch)[-1]
     expect(wait_for(lambda: not os.path.exists(f"/proc/{ssh}")), "ssh left running")
     quit_from_menu(panel, service, process)
 
@@ -340,10 +362,11 @@ def message_box(fragment):
 
 
 def press(window, button):
-    for node in descendants(window, pyatspi.ROLE_PUSH_BUTTON):
-        if patiently(lambda: node.name).startswith(button):
-            return patiently(lambda: node.queryAction().doAction(0))
-    expect(False, f"no button {button!r}")
+    """Presses the button once the reader sees it: a new box's children may come later."""
+    node = wait_for(lambda: next((node for node in descendants(window, pyatspi.ROLE_PUSH_BUTTON)
+                                  if patiently(lambda: node.name).startswith(button)), None))
+    if expect(node, f"no button {button!r}"):
+        patiently(lambda: node.queryAction().doAction(0))
 
 
 def extents(node):
@@ -502,12 +525,11 @@ def a_stray_networksetup_never_runs(app, panel, scratch):
 def only_the_end_of_the_session_disconnects(app, panel, scratch):
     """A session that is saved, or a logout the user cancels, leaves the tunnel up; the
     session's real end disconnects before we go."""
-    install_tool(f"{scratch}/bin", "ssh", "echo $$ >\"$SSH_PID_FILE\"\n" + QUIET_SSH)
+    install_tool(f"{scratch}/bin", "ssh", QUIET_SSH)
     session = subprocess.Popen([SESSION_MANAGER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                text=True)
     started.append(session)
-    env = configured(scratch, "session", SESSION_MANAGER=session.stdout.readline().strip(),
-                     SSH_PID_FILE=f"{scratch}/session-ssh.pid")
+    env = configured(scratch, "session", SESSION_MANAGER=session.stdout.readline().strip())
     proxy_mode = lambda: subprocess.run(["gsettings", "get", "org.gnome.system.proxy", "mode"],
                                         env=env, capture_output=True, text=True).stdout.strip()
     process, service = start(app, env, panel)
@@ -524,8 +546,7 @@ def only_the_end_of_the_session_disconnects(app, panel, scratch):
             expect(not ended and panel.shows(service, connected)
                    and proxy_mode() == "'manual'", f"the tunnel after a {command}")
     expect_ends(process, "the session's end")
-    with open(f"{scratch}/session-ssh.pid") as file:
-        ssh = int(file.read())
+    ssh = stand_ins(scratch)[-1]
     expect(not os.path.exists(f"/proc/{ssh}") and proxy_mode() == "'none'",
            f"at the session's end: ssh {ssh} still there or the proxy {proxy_mode()}")
 
@@ -544,11 +565,12 @@ def main(app):
             try:
                 case(app, panel, scratch)
             except Exception as error:  # the case ends here; the next one still runs
-                expect(False, f"{type(error).__name__}: {error}")
+                expect(False, "".join(traceback.format_exception(error)))
             for process in started:  # a case cut short leaves its application running
                 process.kill()
                 process.wait()
             started.clear()
+            end_stand_ins(scratch)
             failed += len(failures) > before
             print(f"{'FAIL' if len(failures) > before else 'PASS'}: {case.__name__}")
     print(f"{len(CASES) - failed} passed, {failed} failed")
