@@ -369,14 +369,11 @@ def press(window, button):
         patiently(lambda: node.queryAction().doAction(0))
 
 
-def extents(node):
-    box = patiently(lambda: node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS))
-    return box.x, box.y, box.width, box.height
-
-
-def fits(window):
-    x, y, width, height = extents(window)
-    return 0 <= x and 0 <= y and x + width <= SCREEN[0] and y + height <= SCREEN[1]
+def outside_the_screen(window):
+    """Where the window is, if any of it is off the screen; None if it fits."""
+    box = patiently(lambda: window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS))
+    inside = 0 <= box.x <= SCREEN[0] - box.width and 0 <= box.y <= SCREEN[1] - box.height
+    return None if inside else (box.x, box.y, box.width, box.height)
 
 
 def dismiss(window, fragment):
@@ -403,7 +400,7 @@ exit 255
     if expect(found, "no 'SSH Error' alert for the banner"):
         alert, _, text = found
         expect(text == BANNER, f"the banner shown as {text!r}")  # as text, no markup taken
-        expect(fits(alert), f"the banner's alert at {extents(alert)} leaves the screen")
+        expect(not outside_the_screen(alert), f"the banner's alert at {outside_the_screen(alert)}")
         dismiss(alert, "SSH Error")
 
     panel.click(service, "Connect")
@@ -420,8 +417,8 @@ exit 255
                f"shown text {shown[:100]!r}")
         expect(details.startswith(shown[:-1]) and len(shown) < len(details) <= 65538,
                f"{len(details)} characters in the details")
-        expect(wait_for(lambda: fits(alert), 3), f"the 10 MB alert at {extents(alert)} leaves "
-               "the screen")
+        expect(wait_for(lambda: not outside_the_screen(alert), 3),
+               f"the 10 MB alert at {outside_the_screen(alert)}")
         dismiss(alert, "SSH Error")
     quit_from_menu(panel, service, process)
 

@@ -45,17 +45,6 @@ void closeConnection(SmsConn connection, SmPointer, int, char **) {
     client = nullptr;
     clientIce = nullptr;
 }
-void setProperties(SmsConn, SmPointer, int count, SmProp **properties) {
-    for (int i = 0; i < count; ++i)
-        SmFreeProperty(properties[i]);
-    free(properties);
-}
-void deleteProperties(SmsConn, SmPointer, int count, char **names) {
-    for (int i = 0; i < count; ++i)
-        free(names[i]);
-    free(names);
-}
-
 Status newClient(SmsConn connection, SmPointer, unsigned long *mask, SmsCallbacks *callbacks,
                  char **) {
     client = connection;
@@ -77,8 +66,11 @@ Status newClient(SmsConn connection, SmPointer, unsigned long *mask, SmsCallback
         saveDone = true;
     };
     callbacks->close_connection.callback = closeConnection;
-    callbacks->set_properties.callback = setProperties;
-    callbacks->delete_properties.callback = deleteProperties;
+    // A client that lives for seconds: what it sends is dropped, not freed.
+    callbacks->set_properties.callback = [](SmsConn, SmPointer, int, SmProp **) {
+    };
+    callbacks->delete_properties.callback = [](SmsConn, SmPointer, int, char **) {
+    };
     callbacks->get_properties.callback = [](SmsConn c, SmPointer) {
         SmsReturnProperties(c, 0, nullptr);
     };
