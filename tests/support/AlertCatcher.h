@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
 #include <QTimer>
 
 // Dismisses every message box as soon as it shows, modal or not, and records what it said, so
@@ -14,7 +13,6 @@ public:
         QString text;
         QString informativeText;
         QMessageBox::Icon icon;
-        QStringList buttons;
         bool modal;
     };
 
@@ -22,14 +20,13 @@ public:
         QObject::connect(&m_poll, &QTimer::timeout, this, [this] {
             for (QWidget *widget : QApplication::topLevelWidgets()) {
                 auto *box = qobject_cast<QMessageBox *>(widget);
-                if (!box || !box->isVisible() || m_seen.contains(box))
+                if (!box || !box->isVisible())
                     continue;
-                m_seen.append(box);
-                QStringList buttons;
-                for (QAbstractButton *button : box->buttons())
-                    buttons << button->text().remove(QLatin1Char('&'));
-                m_alerts.append(
-                    {box->text(), box->informativeText(), box->icon(), buttons, box->isModal()});
+                if (!m_seen.contains(box)) {
+                    m_seen.append(box);
+                    m_alerts.append(
+                        {box->text(), box->informativeText(), box->icon(), box->isModal()});
+                }
                 if (m_dismiss)
                     box->done(QMessageBox::Ok);
             }
@@ -39,7 +36,15 @@ public:
 
     const QList<Alert> &alerts() const { return m_alerts; }
     void clear() { m_alerts.clear(); }
-    // Leaves the boxes open, for a test of what happens meanwhile.
+    // What the boxes said, "title: text" each, for comparing and for failure messages.
+    QString said() const {
+        QStringList said;
+        for (const Alert &alert : m_alerts)
+            said << alert.text + QStringLiteral(": ") + alert.informativeText;
+        return said.join(QLatin1Char('\n'));
+    }
+    // Leaves the boxes open, for a test of what happens meanwhile; those still open are
+    // dismissed once it is turned back on.
     void setDismissing(bool dismiss) { m_dismiss = dismiss; }
 
 private:

@@ -18,7 +18,6 @@ public:
         qputenv("PATH", QFile::encodeName(binDirectory()) + ':' + qgetenv("PATH"));
     }
 
-    QString root() const { return m_root.path(); }
     QString binDirectory() const { return m_root.filePath(QStringLiteral("bin")); }
     QString path(const QString &name) const { return m_root.filePath(name); }
 
