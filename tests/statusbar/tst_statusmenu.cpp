@@ -1,15 +1,12 @@
 #include "StatusIcon.h"
 #include "StatusItem.h"
 #include "StatusLook.h"
-#include "StatusMenu.h"
 #include "TestEnvironment.h"
 #include "TrayWait.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPainter>
-#include <QSignalSpy>
 
 #include <cmath>
 
@@ -20,19 +17,6 @@ public:
     explicit StatusMenuTest(TestEnvironment &) {}
 
 private slots:
-    void connectionEntryAsksForWhatItShows() {
-        StatusMenu menu;
-        QSignalSpy connectRequests(&menu, &StatusMenu::connectRequested);
-        QSignalSpy disconnectRequests(&menu, &StatusMenu::disconnectRequested);
-        menu.connectionAction()->trigger();
-        menu.setConnectionItem(disconnectedConnectionItem());
-        menu.connectionAction()->trigger();
-        menu.setConnectionItem(connectedConnectionItem());
-        menu.connectionAction()->trigger();
-        QCOMPARE(connectRequests.count(), 1);
-        QCOMPARE(disconnectRequests.count(), 1);
-    }
-
     void iconStandsOutOnItsPanelAndTheStatesDifferInShape() {
         // GNOME's top bar is dark whatever the palette; elsewhere panels follow the palette.
         const QColor dark(0x1e, 0x1e, 0x1e), light(0xf0, 0xf0, 0xf0);
