@@ -42,10 +42,8 @@ private slots:
         SettingsStore store;
         store.setInteger(SettingsKeys::server, 42);
         QCOMPARE(store.text(SettingsKeys::server), std::optional<QString>(QStringLiteral("42")));
-        for (const auto &[text, expected] : {std::pair<QString, qint64>{"8080", 8080},
-                                             {"-5", -5},
-                                             {" 1080 ", 1080},
-                                             {"12abc", 0}}) {
+        for (const auto &[text, expected] :
+             {std::pair<QString, qint64>{"8080", 8080}, {" 1080 ", 1080}, {"12abc", 0}}) {
             store.setText(SettingsKeys::port, text);
             QCOMPARE(store.integer(SettingsKeys::port), std::optional<qint64>(expected));
         }
