@@ -5,14 +5,14 @@ source "$(dirname "$0")/lib.sh" "$1"
 
 use_wifi_laptop
 DIR="$XDG_STATE_HOME/zentrel-vpn"
-KEYFILE="$XDG_CONFIG_HOME/glib-2.0/settings/keyfile"
 before=$(gnome_proxy)
 proxy_address Wi-Fi 6969 && proxy_on Wi-Fi || fail "on failed"
 echo "the user's own file" >"$TMP/victim"
-snapshot() {
+snapshot() { # a FIFO is not read, a huge file not whole
     local file
     ls -l --time-style=+ "$DIR" 2>&1
-    for file in "$STATE" "$KEYFILE" "$TMP/victim"; do [[ ! -f $file ]] || head -c 2M "$file"; done
+    for file in "$STATE" "$KEYFILE" "$TMP/victim"; do [[ ! -f $file ]] || head -c 2M "$file"; done |
+        md5sum
 }
 
 # A link planted where a temporary file might go is never followed.
@@ -24,10 +24,7 @@ rm "$DIR/proxy-state.tmp"
 # hostile WHAT PATTERN SETUP UNDO: with SETUP done, off is refused and changes nothing.
 hostile() {
     eval "$3"
-    local unchanged
-    unchanged=$(snapshot | md5sum)
     expect_refused "$1" "$2" timeout 20 networksetup -setsocksfirewallproxystate Wi-Fi off
-    expect_eq "$1: nothing changed" "$unchanged" "$(snapshot | md5sum)"
     eval "$4"
 }
 cp "$STATE" "$TMP/good"

@@ -12,13 +12,19 @@ mkdir "$TMP/bin"
 ln -s "$NETWORKSETUP" "$TMP/bin/networksetup"
 export PATH="$TMP/bin:$PATH"
 STATE="$XDG_STATE_HOME/zentrel-vpn/proxy-state"
+KEYFILE="$XDG_CONFIG_HOME/glib-2.0/settings/keyfile"
+snapshot() { cat "$STATE" "$KEYFILE" 2>/dev/null | md5sum; } # what a refusal must leave alone
 
-# expect_refused WHAT PATTERN COMMAND...: a non-zero exit and one line on stderr saying PATTERN.
+# expect_refused WHAT PATTERN COMMAND...: a non-zero exit (in STATUS), one line on stderr saying
+# PATTERN, and nothing that snapshot sees changed.
 expect_refused() {
-    local what=$1 pattern=$2 err
+    local what=$1 pattern=$2 err before
     shift 2
+    before=$(snapshot)
     err=$("$@" 2>&1 >/dev/null) && fail "$what: accepted"
+    STATUS=$?
     [[ $err == *$pattern* && $(wc -l <<<"$err") == 1 ]] || fail "$what: unclear message: $err"
+    expect_eq "$what: nothing changed" "$before" "$(snapshot)"
 }
 
 # The application's own command texts, character for character.
