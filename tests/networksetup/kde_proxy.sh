@@ -32,28 +32,12 @@ expect_eq "on: exceptions stay" "localhost,127.0.0.1,.corp" "$(kread NoProxyFor)
 proxy_off Wi-Fi || fail "off failed"
 expect_eq "off: file as before, no stale keys" "$before" "$(entries)"
 
-# One kwriteconfig5 call per key, and a kill may fall between any two: on writes ProxyType
-# after the hosts it points at, off before it puts the user's hosts back.
-mkdir -p "$TMP/logged"
-printf '#!/bin/bash\necho "$*" >>"%s"\nexec /usr/bin/kwriteconfig5 "$@"\n' "$TMP/writes.log" \
-    >"$TMP/logged/kwriteconfig5"
-chmod +x "$TMP/logged/kwriteconfig5"
-for state in on off; do
-    PATH="$TMP/logged:$PATH" networksetup -setsocksfirewallproxystate Wi-Fi $state || fail "logged $state failed"
-    keys=$(sed -n 's/.* --key \([^ ]*\) .*/\1/p' "$TMP/writes.log" | xargs)
-    rm "$TMP/writes.log"
-    [[ $state == on ]] && pattern="* * * * ProxyType" || pattern="ProxyType * * * *"
-    [[ $keys == $pattern ]] || fail "$state: kwriteconfig5 wrote the keys in this order: $keys"
-done
-
-# A kwriteconfig5 that fails or hangs on its second call (CALLS: the calls that go wrong):
-# the change is undone at once, or by the next off when the undo fails too.
+# A kwriteconfig5 that logs its calls and fails or hangs (HOW) on those numbered in CALLS.
 mkdir -p "$TMP/flaky"
 cat >"$TMP/flaky/kwriteconfig5" <<'SH'
 #!/bin/bash
-n=$(($(cat "$FLAKY/count") + 1))
-echo "$n" >"$FLAKY/count"
-if [[ " $CALLS " == *" $n "* ]]; then
+echo "$*" >>"$FLAKY/writes.log"
+if [[ " $CALLS " == *" $(wc -l <"$FLAKY/writes.log") "* ]]; then
     [[ $HOW == hang ]] || exit 1
     echo $$ >"$FLAKY/hung.pid"
     exec sleep 60
@@ -61,10 +45,23 @@ fi
 exec /usr/bin/kwriteconfig5 "$@"
 SH
 chmod +x "$TMP/flaky/kwriteconfig5"
+flaky() { FLAKY="$TMP/flaky" PATH="$TMP/flaky:$PATH" networksetup -setsocksfirewallproxystate Wi-Fi "$@"; }
+
+# One call per key, and a kill may fall between any two: on writes ProxyType after the hosts
+# it points at, off before it puts the user's hosts back.
+for state in on off; do
+    flaky $state || fail "logged $state failed"
+    keys=$(sed -n 's/.* --key \([^ ]*\) .*/\1/p' "$TMP/flaky/writes.log" | xargs)
+    rm "$TMP/flaky/writes.log"
+    [[ $state == on ]] && pattern="* * * * ProxyType" || pattern="ProxyType * * * *"
+    [[ $keys == $pattern ]] || fail "$state: kwriteconfig5 wrote the keys in this order: $keys"
+done
+
+# Failing or hanging on the second call: the change is undone at once, or by the next off when
+# the undo fails too.
 for flaw in "fail 2" "fail 2 3 4 5 6 7 8" "hang 2"; do
-    echo 0 >"$TMP/flaky/count"
-    FLAKY="$TMP/flaky" HOW=${flaw%% *} CALLS=${flaw#* } PATH="$TMP/flaky:$PATH" \
-        networksetup -setsocksfirewallproxystate Wi-Fi on 2>"$TMP/flaky.err" && fail "$flaw: on succeeded"
+    rm -f "$TMP/flaky/writes.log"
+    HOW=${flaw%% *} CALLS=${flaw#* } flaky on 2>"$TMP/flaky.err" && fail "$flaw: on succeeded"
     [[ $flaw == hang* ]] && why="did not finish in time and was stopped" || why="exit status 1"
     grep -q "$why" "$TMP/flaky.err" || fail "$flaw: unclear message: $(cat "$TMP/flaky.err")"
     if [[ $flaw == "fail 2" || $flaw == hang* ]]; then
