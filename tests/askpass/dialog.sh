@@ -36,8 +36,6 @@ expect_eq "host key text shown" "${HOST_KEY% }" "$(shown_text "$WINDOW")"
 answered "Connect" 0 $'yes\n.' accept
 ask "" "$HOST_KEY"
 answered "Return on a question" 1 . Return
-ask "" "$HOST_KEY"
-answered "Cancel on a question" 1 . cancel
 
 # A secret: typed and pasted into the field that has the focus (Return for OK is in ssh.sh).
 ask "" "$PASSPHRASE"

@@ -31,21 +31,16 @@ tunnel_works() {
     wait_for_end "$SSH"
 }
 
-start_ssh -i "$WORK/locked_key"
-paste_text "$PASSPHRASE"
-xdotool key Return
-tunnel_works "the passphrase"
-
-# A wrong passphrase is asked for again; Cancel then ends ssh, as the app reports it.
+# A wrong passphrase is asked for again; the right one, pasted, then opens the tunnel.
 start_ssh -i "$WORK/locked_key"
 # The askpass process names the first dialog: the X server hands its window id to the next.
 first=$(xdotool getwindowpid "$WINDOW")
 xdotool type --delay 20 "not the passphrase"
 xdotool key Return
 WINDOW=$(wait_for_dialog "$SSH" "$first") || fail "no second passphrase dialog"
-click "$WINDOW" cancel
-wait_for_end "$SSH" && fail "ssh succeeded after Cancel"
-expect_contains "ssh's message after Cancel" "Permission denied" "$(cat "$RESULTS/ssh.log")"
+paste_text "$PASSPHRASE"
+xdotool key Return
+tunnel_works "the passphrase"
 
 # Password login, on a second sshd that allows it, with a password of our own for this user in
 # a private copy of /etc/shadow.
