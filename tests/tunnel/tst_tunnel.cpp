@@ -100,6 +100,19 @@ private slots:
         QVERIFY(sshEndedText({}, {}, 9).contains(QLatin1String("signal 9")));
     }
 
+    // Like ssh, it says something on its way out when we end it: nothing is kept for a report
+    // (that it reports no end is the end-to-end test's restart of a tunnel).
+    void aTerminatedProcessKeepsNoWords() {
+        auto process = runShellCommand(
+            QStringLiteral("trap 'echo Killed by signal 15. >&2; exit 255' TERM; sleep 60 & wait"));
+        SshMonitor monitor(*process);
+        QSignalSpy exited(process.get(), &ShellProcess::exited);
+        QTest::qWait(100);
+        process->terminate();
+        QVERIFY(exited.wait(10000));
+        QCOMPARE(monitor.said(), QString());
+    }
+
     void recordsSurviveOnlyWhole() {
         const TunnelRecord record{
             "Wi-Fi \"2\"", true,   6969, "d", "h", ProcessIdentity{4242, 1234567890123ULL, "b"},
@@ -170,8 +183,7 @@ private slots:
              {ip("::1"), ip("0.0.0.0"), ip("::"), ip("::ffff:127.0.0.1"), ip("127.0.0.1")})
             QCOMPARE(holder({ourV4, listener(address, 6969, 9)}), PortHolder::Other);
         // Not where localhost arrives, another port, or a connection rather than a listener.
-        TcpSocket client = listener(ip("127.0.0.1"), 6969, 9);
-        client.listening = false;
+        const TcpSocket client{false, ip("127.0.0.1"), 6969, {}, 0, 9, {}};
         QCOMPARE(holder({ourV4, listener(ip("10.0.0.5"), 6969, 9), listener(ip("::1"), 6970, 9),
                          client}),
                  PortHolder::Us);
