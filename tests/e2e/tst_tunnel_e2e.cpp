@@ -42,14 +42,6 @@ QString work(const char *name) {
     return qEnvironmentVariable("ZENTREL_E2E_WORK") + QLatin1Char('/') + QLatin1String(name);
 }
 
-// What the alerts said, "title: text" each, for comparing and for failure messages.
-QString said(const AlertCatcher &catcher) {
-    QStringList alerts;
-    for (const AlertCatcher::Alert &alert : catcher.alerts())
-        alerts << alert.text + QStringLiteral(": ") + alert.informativeText;
-    return alerts.join(QLatin1Char('\n'));
-}
-
 const QString manualProxy = QStringLiteral("'manual'\n'localhost'\n6969");
 const QString tunnelText = QStringLiteral("through the tunnel");
 } // namespace
@@ -91,9 +83,9 @@ private slots:
         QVERIFY2(fingerprint.startsWith(QLatin1String("SHA256:")) && shown.contains(fingerprint),
                  qPrintable(shown));
         QTRY_COMPARE_WITH_TIMEOUT(catcher.alerts().size(), 1, 15000);
-        QVERIFY2(said(catcher).startsWith(QLatin1String("SSH Error: ")) &&
-                     said(catcher).contains(QLatin1String("verification failed")),
-                 qPrintable(said(catcher)));
+        QVERIFY2(catcher.said().startsWith(QLatin1String("SSH Error: ")) &&
+                     catcher.said().contains(QLatin1String("verification failed")),
+                 qPrintable(catcher.said()));
         QTRY_VERIFY(delegate.connection().isIdle());
         QCOMPARE(desktopProxy(), m_before);
         QVERIFY(!QFile::exists(knownHosts));
@@ -113,7 +105,7 @@ private slots:
         // which ssh prints even with -N at its default log level; the banner stays for the
         // cases after this one.
         run(QStringLiteral("pkill -x sshd; pkill -f 'sshd: '"));
-        QTRY_COMPARE_WITH_TIMEOUT(said(catcher).left(11), QStringLiteral("SSH Error: "), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(catcher.said().left(11), QStringLiteral("SSH Error: "), 15000);
         QVERIFY(!delegate.connected() && !socksPortAccepts());
         QCOMPARE(desktopProxy(), m_before);
         run(QStringLiteral("echo 'Authorized use only.' > '%1'; echo 'Banner %1' >> '%2'; "
@@ -157,8 +149,9 @@ private slots:
         launch(delegate);
         QVERIFY(!delegate.connected());
         QCOMPARE(desktopProxy(), m_before);
-        QCOMPARE(said(catcher), QStringLiteral("The proxy left on by an earlier run of Zentrel VPN "
-                                               "was switched off.: "));
+        QCOMPARE(catcher.said(),
+                 QStringLiteral("The proxy left on by an earlier run of Zentrel VPN "
+                                "was switched off.: "));
         QVERIFY(!catcher.alerts()[0].modal);
         QVERIFY(identifyProcess(stranger->pid()));
         stranger->kill();
@@ -181,7 +174,7 @@ private slots:
             QCOMPARE(fetchThroughTunnel(), tunnelText);
             QCOMPARE(desktopProxy(), manualProxy);
             disconnectFully(delegate);
-            QCOMPARE(said(catcher), QString());
+            QCOMPARE(catcher.said(), QString());
             QCOMPARE(run(QStringLiteral("pgrep -cx ssh")), QStringLiteral("0"));
         }
         QFile::remove(sshConfig);
@@ -213,7 +206,7 @@ private slots:
                 15000);
             QVERIFY(!identifyProcess(earlier));
             QCOMPARE(fetchThroughTunnel(), tunnelText);
-            QCOMPARE(said(catcher), QString());
+            QCOMPARE(catcher.said(), QString());
             disconnectFully(delegate);
         }
         QVERIFY(QFile::rename(key, defaultKey) &&
