@@ -17,9 +17,11 @@ import shutil
 import signal
 import socket
 import struct
+import queue
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 
@@ -195,11 +197,10 @@ def start(app, env, panel, **options):
 
 
 def expect_ends(process, after):
-    try:
-        expect(process.wait(10) == 0, f"exit status {process.returncode} after {after}")
-    except subprocess.TimeoutExpired:
-        process.kill()
-        expect(False, f"still running after {after}")
+    """Waits with the GLib loop running: an application that asks our panel on its way out
+    is answered."""
+    if expect(wait_for(lambda: process.poll() is not None, 10), f"still running after {after}"):
+        expect(process.returncode == 0, f"exit status {process.returncode} after {after}")
 
 
 def quit_from_menu(panel, service, process, label="Quit Zentrel VPN"):
@@ -264,10 +265,10 @@ def form_as_a_screen_reader_reads_it(app, env):
                 return relation.getTarget(0).name
         return None
 
-    # The window may be announced before its form is: wait for the controls, as a reader does.
-    named = wait_for(lambda: patiently(lambda: sorted(
-        (node.getRoleName(), node.name, label(node)) for node in
-        pyatspi.findAllDescendants(window, lambda node: node.getRole() in roles)))) or []
+    # The window may be announced before its form is, and the form in parts: wait for the
+    # controls, as a reader does.
+    named = lambda: patiently(lambda: sorted((node.getRoleName(), node.name, label(node))
+                                             for node in descendants(window, *roles)))
     # Qt gives a combo box its value as name and its label only as the relation.
     custom = "Custom (complete path):"
     preview = "Zentrel VPN will run these commands when connecting:"  # its group box's title
@@ -277,7 +278,7 @@ def form_as_a_screen_reader_reads_it(app, env):
         ("radio button", "Default private key in ~/.ssh", "Private key:"),
         ("radio button", custom, None), ("text", custom, None),
         ("combo box", "Wi-Fi", "Network service:"), ("text", preview, preview)])
-    expect(named == wanted, f"accessible controls {named}, wanted {wanted}")
+    expect(wait_for(lambda: named() == wanted), f"accessible controls {named()}, wanted {wanted}")
 
 
 def expect_item(panel, service, tooltip, icon_name):
@@ -336,11 +337,11 @@ def configured(scratch, name, **variables):
                 **variables)
 
 
-def descendants(node, role):
-    """The node's descendants in `role`; none while it vanishes (a closing box)."""
+def descendants(node, *roles):
+    """The node's descendants in these roles; none while it comes or goes."""
     try:
         return patiently(lambda: pyatspi.findAllDescendants(
-            node, lambda child: child.getRole() == role))
+            node, lambda child: child.getRole() in roles))
     except (GLib.Error, TypeError, AttributeError):
         return []
 
@@ -526,18 +527,23 @@ def only_the_end_of_the_session_disconnects(app, panel, scratch):
     session = subprocess.Popen([SESSION_MANAGER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                text=True)
     started.append(session)
-    env = configured(scratch, "session", SESSION_MANAGER=session.stdout.readline().strip())
+    # Its lines are read beside the GLib loop: our panel must go on answering the application.
+    lines = queue.Queue()
+    threading.Thread(target=lambda: [lines.put(line.strip()) for line in session.stdout],
+                     daemon=True).start()
+    said = lambda: wait_for(lambda: not lines.empty()) and lines.get()
+    env = configured(scratch, "session", SESSION_MANAGER=said())
     proxy_mode = lambda: subprocess.run(["gsettings", "get", "org.gnome.system.proxy", "mode"],
                                         env=env, capture_output=True, text=True).stdout.strip()
     process, service = start(app, env, panel)
-    expect(session.stdout.readline().strip() == "registered", "no session manager client")
+    expect(said() == "registered", "no session manager client")
     panel.click(service, "Connect")
     connected = f"Zentrel VPN {DASH} Connected to demo@vpn.example.org (port 6969)"
     expect(wait_for(lambda: panel.shows(service, connected)), "never connected")
     for command, answer in (("checkpoint", "saved"), ("cancel", "cancelled"), ("logout", "gone")):
         session.stdin.write(command + "\n")
         session.stdin.flush()
-        expect(session.stdout.readline().strip() == answer, f"the session manager's {command}")
+        expect(said() == answer, f"the session manager's {command}")
         if command != "logout":
             ended = wait_for(lambda: process.poll() is not None, 1)
             expect(not ended and panel.shows(service, connected)

@@ -143,8 +143,11 @@ int main() {
         const bool shutdown = command != "checkpoint";
         saveDone = false;
         SmsSaveYourself(client, SmSaveBoth, shutdown, SmInteractStyleAny, False);
-        if (!serve(listeners, [] { return saveDone || !client; }) || !client)
+        if (!serve(listeners, [] { return saveDone || !client; }) || !client) {
+            std::fprintf(stderr, "session manager: %s\n",
+                         client ? "no SaveYourselfDone within 20 s" : "the client hung up");
             return 1;
+        }
         if (command == "checkpoint") {
             SmsSaveComplete(client);
             say("saved");
