@@ -1,5 +1,7 @@
 #include "ActivationServer.h"
 
+#include "SystemError.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSocketNotifier>
@@ -18,10 +20,6 @@ namespace {
 constexpr qsizetype lineLimit = 64;
 // How long to wait before trying again when out of descriptors, or when listening failed.
 constexpr std::chrono::milliseconds retryPause{500};
-
-QString systemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 void setCloseOnExecAndNonBlocking(int descriptor) {
     fcntl(descriptor, F_SETFD, FD_CLOEXEC);

@@ -99,15 +99,14 @@ void AppDelegate::setupConnection() {
         else
             QCoreApplication::exit(0);
     });
-    QObject::connect(connection, &ConnectionController::upChanged, this, [this] {
-        if (connected())
-            applyTunnelToolTip();
-    });
     // Refreshed at each look at the tunnel: no timer of its own wakes the machine.
-    QObject::connect(&connection->supervisor(), &TunnelSupervisor::healthChanged, this, [this] {
+    const auto refreshToolTip = [this] {
         if (connected())
             applyTunnelToolTip();
-    });
+    };
+    QObject::connect(connection, &ConnectionController::upChanged, this, refreshToolTip);
+    QObject::connect(&connection->supervisor(), &TunnelSupervisor::healthChanged, this,
+                     refreshToolTip);
     QObject::connect(connection, &ConnectionController::reconnectingChanged, this,
                      &AppDelegate::tellReconnecting);
     m_backNotice.setSingleShot(true);

@@ -144,13 +144,14 @@ void RemoteControl::forget(quint64 id) {
 
 void RemoteControl::settle() {
     const ConnectionController &connection = m_delegate.connection();
+    const bool down = !connection.isConnected() && connection.isIdle();
     if (connection.isUp()) {
         for (quint64 id : std::exchange(m_connects, {}))
             reply(id, success);
-    } else if (!connection.isConnected() && connection.isIdle() && !m_connects.isEmpty()) {
+    } else if (down) {
         failConnects(tr("The connection was closed before the tunnel came up."));
     }
-    if (!connection.isConnected() && connection.isIdle())
+    if (down)
         for (quint64 id : std::exchange(m_disconnects, {}))
             reply(id, success);
 }

@@ -2,6 +2,7 @@
 
 #include "ActivationServer.h"
 #include "PrivateFolder.h"
+#include "SystemError.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -75,9 +76,6 @@ void unlock(int descriptor, off_t byte) {
     fcntl(descriptor, setLock, &lock);
 }
 
-QString systemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent)

@@ -1,5 +1,6 @@
 #include "NetworkWatcher.h"
 
+#include "IpAddress.h"
 #include "Netlink.h"
 
 #include <QSocketNotifier>
@@ -22,14 +23,6 @@ bool isLinkLocal(const QByteArray &address) {
     return (address.size() == 16 && quint8(address[0]) == 0xfe &&
             (quint8(address[1]) & 0xc0) == 0x80) ||
            (address.size() == 4 && quint8(address[0]) == 169 && quint8(address[1]) == 254);
-}
-
-// 4 or 16 bytes; ::ffff:a.b.c.d as the IPv4 address it is. Anything else is no destination.
-QByteArray plainAddress(const QByteArray &address) {
-    static const QByteArray mappedPrefix = QByteArray(10, '\0') + QByteArray(2, '\xff');
-    if (address.size() == 16 && address.startsWith(mappedPrefix))
-        return address.mid(12);
-    return address.size() == 4 || address.size() == 16 ? address : QByteArray();
 }
 } // namespace
 
@@ -132,7 +125,7 @@ NetworkPath readNetworkPath(const QByteArray &destination) {
         return assumeUp;
 
     NetworkPath path;
-    const QByteArray target = plainAddress(destination);
+    const QByteArray target = unmappedAddress(destination);
     Answer answer = routeTo(fd, target.isEmpty() ? anywhereIPv4 : target, path);
     if (target.isEmpty() && !path.reachable && answer != Answer::Silent)
         answer = routeTo(fd, anywhereIPv6, path);
@@ -208,7 +201,7 @@ void NetworkWatcher::onAnnouncement() {}
 #endif
 
 void NetworkWatcher::setDestination(const QByteArray &address) {
-    const QByteArray destination = plainAddress(address);
+    const QByteArray destination = unmappedAddress(address);
     if (destination == m_destination)
         return;
     m_destination = destination;

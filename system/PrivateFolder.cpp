@@ -1,5 +1,7 @@
 #include "PrivateFolder.h"
 
+#include "SystemError.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -7,12 +9,6 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-QString systemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-} // namespace
 
 bool isPrivateFolder(const QString &path, QString &error) {
     struct stat status {};

@@ -1,6 +1,7 @@
 #include "ShellProcess.h"
 
 #include "ChildExitWatcher.h"
+#include "SystemError.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -104,7 +105,7 @@ std::unique_ptr<ShellProcess> ShellProcess::start(const QString &program,
 
     int fds[2];
     if (!makePipe(fds)) {
-        process->m_launchError = QString::fromLocal8Bit(std::strerror(errno));
+        process->m_launchError = systemError(errno);
         return process;
     }
 
@@ -156,7 +157,7 @@ std::unique_ptr<ShellProcess> ShellProcess::start(const QString &program,
     close(fds[1]);
     if (error != 0) {
         close(fds[0]);
-        process->m_launchError = QString::fromLocal8Bit(std::strerror(error));
+        process->m_launchError = systemError(error);
         return process;
     }
 

@@ -1,5 +1,6 @@
 #include "SocketTable.h"
 
+#include "IpAddress.h"
 #include "Netlink.h"
 
 #include <QDir>
@@ -19,24 +20,13 @@
 #endif
 
 namespace {
-bool isLoopback(const QByteArray &address) {
+// Where a connection to "localhost" can arrive: 127.0.0.1, ::1, and the wildcards, each also
+// as an IPv4 address mapped into IPv6.
+bool takesLocalhost(const QByteArray &listening) {
     static const QByteArray v6Loopback = QByteArray(15, '\0') + '\x01';
-    if (address.size() == 4)
-        return quint8(address[0]) == 127;
-    if (address == v6Loopback)
-        return true;
-    // ::ffff:127.x.x.x
-    return address.size() == 16 && address.startsWith(QByteArray(10, '\0') + "\xff\xff") &&
-           quint8(address[12]) == 127;
-}
-
-// Where a connection to "localhost" can arrive: 127.0.0.1, ::1, and the wildcards.
-bool takesLocalhost(const QByteArray &address) {
-    static const QByteArray v4Wildcard(4, '\0');
-    static const QByteArray v6Wildcard(16, '\0');
-    static const QByteArray mappedWildcard = QByteArray(10, '\0') + "\xff\xff" + v4Wildcard;
-    return address == v4Wildcard || address == v6Wildcard || address == mappedWildcard ||
-           isLoopback(address);
+    const QByteArray address = unmappedAddress(listening);
+    const bool wildcard = !address.isEmpty() && address.count('\0') == address.size();
+    return wildcard || address == v6Loopback || (address.size() == 4 && quint8(address[0]) == 127);
 }
 } // namespace
 

@@ -5,6 +5,13 @@
 #include "SshMonitor.h"
 
 namespace {
+// The port ssh is to listen on; none for a number no port can have.
+std::optional<quint16> socksPort(const TunnelSettings &tunnel) {
+    if (tunnel.port <= 0 || tunnel.port > 65535)
+        return std::nullopt;
+    return static_cast<quint16>(tunnel.port);
+}
+
 // ssh gets this long to end after SIGTERM; then it is killed.
 constexpr std::chrono::milliseconds sshTerminationGrace{2000};
 constexpr std::chrono::milliseconds defaultCommandDeadline{10000};
@@ -230,10 +237,9 @@ void ConnectionController::connectTunnel() {
     m_tunnel.serverAliveSeconds = m_supervisor.serverAliveSeconds();
     // Another program on the port would get the traffic meant for the tunnel (ssh is content
     // when it can listen on one of localhost's addresses): find it before anything changes.
-    if (m_tunnel.port > 0 && m_tunnel.port <= 65535) {
+    if (const std::optional<quint16> port = socksPort(m_tunnel)) {
         const std::optional<QList<TcpSocket>> sockets = readTcpSockets();
-        if (sockets &&
-            portHolder(*sockets, static_cast<quint16>(m_tunnel.port), {}) != PortHolder::Nobody) {
+        if (sockets && portHolder(*sockets, *port, {}) != PortHolder::Nobody) {
             finishWithFailure(TunnelSupervisor::portInUseText(m_tunnel.port));
             return;
         }
@@ -281,8 +287,8 @@ QString ConnectionController::launchSsh() {
 
 void ConnectionController::superviseTunnel() {
     // A port ssh cannot listen on fails at once; there is nothing to keep up.
-    if (m_tunnel.port > 0 && m_tunnel.port <= 65535)
-        m_supervisor.tunnelOpening(static_cast<quint16>(m_tunnel.port), m_ssh->pid());
+    if (const std::optional<quint16> port = socksPort(m_tunnel))
+        m_supervisor.tunnelOpening(*port, m_ssh->pid());
 }
 
 void ConnectionController::restart(TunnelAction action) {

@@ -2,6 +2,7 @@
 
 #include "CommandLines.h"
 #include "PrivateFolder.h"
+#include "SystemError.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,10 +22,6 @@
 namespace {
 constexpr int formatVersion = 1;
 constexpr qint64 sizeLimit = 64 * 1024; // a record is a few hundred bytes
-
-QString systemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 void syncFolder(const QString &folder) {
     const int fd = open(QFile::encodeName(folder).constData(),

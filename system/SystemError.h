@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+#include <cstring>
+
+// The system's own words for an errno value, in the user's locale.
+inline QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
